@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class SerialLink;
+
+// Who runs a port check: the missing-port message is always shown for an explicit command or a
+// port choice, but once per stored port for the auto-read tick, so a message box every second
+// cannot lock the operator out of File > Setup.
+enum class CheckOrigin { Command, Tick, PortChoice, Startup };
+
+enum class CheckResult {
+    Ready,        // the link is open: the sender goes on
+    Missing,      // the selected port does not exist: nothing may be written
+    Failed        // another failure (permission, busy, ...): the sender stops, linkProblem told why
+};
+
+// The first step of every command sender: apply COMSelected from the settings record, open the
+// link if it is closed, and tell a missing port apart from every other failure.
+class PortCheck : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PortCheck(SerialLink &link, QObject *parent = nullptr);
+
+    CheckResult run(CheckOrigin origin);
+
+    // While the missing-port message is on screen, ticks run no port check at all.
+    void setMessageShowing(bool showing) { m_messageShowing = showing; }
+    bool messageShowing() const { return m_messageShowing; }
+
+    // The operator chose a port: the next tick may show the message again.
+    void portChosen();
+
+signals:
+    // Show "The selected COM port does not exist, please select another port under File > Setup".
+    void missingPort();
+    // Another failure, as a text for the status bar.
+    void linkProblem(const QString &text);
+
+private:
+    SerialLink &m_link;
+    bool m_messageShowing = false;
+    int m_tickToldForPort = 0; // the stored port a tick last showed the message for, 0 for none
+};
+
+// The text of the missing-port message, exactly as the operator sees it.
+extern const char *const kMissingPortText;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Which device "COM n" stands for. The map lives in the store's group "Ports", keys COM1 ... COM8,
+// each a device path that the operator may edit (any device, /dev/serial/by-id/... included).
+namespace port_map {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 8;
+
+// The built-in map: COM1-COM4 /dev/ttyS0-3, COM5-COM6 /dev/ttyUSB0-1, COM7-COM8 /dev/ttyACM0-1
+// (on Windows "COMn").
+QString defaultDevice(int port);
+
+// The device of `port` from the store, or its default; empty for a number outside 1 to 8.
+QString devicePath(int port);
+
+// Writes the map keys the store does not hold yet with their defaults, so that the operator can
+// see and edit them. Returns false when the store could not be written.
+bool writeMissingDefaults();
+
+} // namespace port_map

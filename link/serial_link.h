@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+class QSerialPort;
+
+// Why the link could not be used. Missing is the one case told apart for the operator: the
+// selected port does not exist (the old serial layer's code 8002).
+enum class LinkFailure { None, Missing, Permission, Busy, Lost, WriteFailed, NotOpen, Other };
+
+// The serial line to the transmitter: QSerialPort at 9600 8N1, RTS and DTR asserted where the
+// device supports them. Writes are queued without waiting; received bytes are delivered on the
+// event loop as they come. A read or resource error (an unplugged adapter) closes the port at once.
+class SerialLink : public QObject
+{
+    Q_OBJECT
+public:
+    // `resolve` maps a port number to its device path; by default the store's Ports map.
+    explicit SerialLink(QObject *parent = nullptr,
+                        std::function<QString(int)> resolve = {});
+    ~SerialLink() override;
+
+    // Applies a port number. An open link stays on the device it was opened on until it is closed.
+    void setPortNumber(int port);
+    int portNumber() const { return m_port; }
+
+    // The device path the current port number maps to.
+    QString devicePath() const;
+    // The device the link is open on (empty while closed).
+    QString openDevicePath() const { return m_openPath; }
+
+    // Opens the device of the current port number. Returns None on success.
+    LinkFailure open();
+    void close();
+    bool isOpen() const;
+
+    // Queues `bytes` for sending, in order, without waiting. False (and failed() emitted) when the
+    // link is not open or the port refused the bytes.
+    bool write(const QByteArray &bytes);
+
+    // A text for the operator about the last failure, naming the device (and, for permission, the
+    // group that owns it and the command that fixes it).
+    QString lastErrorText() const { return m_lastError; }
+    LinkFailure lastFailure() const { return m_lastFailure; }
+
+signals:
+    void received(const QByteArray &bytes);
+    // A failure after open (lost adapter, write error): the port is already closed when it is Lost.
+    void failed(LinkFailure kind, const QString &text);
+    void openChanged(bool open);
+
+private:
+    LinkFailure fail(LinkFailure kind, const QString &text);
+
+    std::function<QString(int)> m_resolve;
+    QSerialPort *m_serial = nullptr;
+    int m_port = 1;
+    QString m_openPath;
+    QString m_lastError;
+    LinkFailure m_lastFailure = LinkFailure::None;
+};

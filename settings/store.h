@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+struct SettingsRecord;
+
+// The per-user settings store: one INI file, readable by QSettings and editable by hand, at
+// $XDG_CONFIG_HOME/ZTK Electronics/ValtronaAmp+.ini, the record's keys in the group ValtronaAmp+.
+// A save replaces the whole file atomically and durably (temporary file, every write checked,
+// fsync, rename, fsync of the folder), so a crash leaves the old record or the new one, and a save
+// that did not put the whole record on disk is reported as failed. Groups other than the record's
+// (Ports, anything added by hand) are kept as they are.
+class SettingsStore : public QObject
+{
+    Q_OBJECT
+public:
+    static SettingsStore &instance();
+
+    // The file, taken from the environment each time (tests point XDG_CONFIG_HOME elsewhere).
+    QString filePath() const;
+
+    // Reads every key into `record`, defaults where absent or unconvertible. Returns false when the
+    // file exists but could not be read or is damaged; readable keys are still used.
+    bool load(SettingsRecord &record);
+
+    // Writes every field of `record` under its key. Returns false, and leaves the file on disk as it
+    // was, when the whole record could not be made durable.
+    bool save(const SettingsRecord &record);
+
+    // A value of another group (for example "Ports"/"COM1"), or `fallback` when absent.
+    QString groupValue(const QString &group, const QString &key, const QString &fallback = {}) const;
+
+    // Adds the keys of `group` that the file does not hold yet, with the given values; keys already
+    // present are left untouched. Returns false when the file could not be written.
+    bool addMissingGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues);
+
+    bool isFailing() const { return m_failing; }
+    QString lastError() const { return m_lastError; }
+
+signals:
+    // Emitted once when saves start failing (an episode), with a text for the operator.
+    void saveFailed(const QString &text);
+    // Emitted once when a save succeeds again after a failed episode.
+    void saveRecovered();
+    // Emitted when a load found the file unreadable or damaged.
+    void loadProblem(const QString &text);
+
+private:
+    SettingsStore() = default;
+    void noteSaveResult(bool ok, const QString &error);
+
+    bool m_failing = false;
+    QString m_lastError;
+};
+
+// Fill the process-wide record from the store / write it back whole. They report whether the
+// store answered well; the failures also reach SettingsStore's signals.
+bool LoadSettings();
+bool SaveSettings();
