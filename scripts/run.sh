@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the panel connected to the bundled transmitter
+# simulator. The panel gets a settings store of its own in a temporary folder, so trying it never
+# changes your real settings. Extra arguments are passed to the simulator (try --noise 0.01).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --parallel "$(nproc)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/valtrona-try.XXXXXX")
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The simulator stands behind a stable name; "COM 1" of the panel's store points at it.
+link="$work/ttyVALTRONA"
+"$build/sim/valtrona-sim" --link "$link" "$@" >"$work/sim.out" 2>"$work/sim.err" </dev/null &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+if [ ! -e "$link" ]; then
+  echo "The simulator did not start:" >&2; cat "$work/sim.err" >&2; exit 1
+fi
+
+export XDG_CONFIG_HOME="$work/config"
+store="$XDG_CONFIG_HOME/ZTK Electronics/ValtronaAmp+.ini"
+mkdir -p "$(dirname "$store")"
+# Start with the window on screen rather than in the tray, so there is something to see.
+printf '[Ports]\nCOM1=%s\n\n[ValtronaAmp%%2B]\nTrayAtStart=False\n' "$link" >"$store"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No desktop found (DISPLAY is not set); run this from a graphical session." >&2
+  exit 1
+fi
+
+echo "Simulator on $(head -1 "$work/sim.out" 2>/dev/null), settings in $store"
+"$build/ui/valtrona-panel"
