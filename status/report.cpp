@@ -1,1 +1,87 @@
-// placeholder until implemented
+#include "status/report.h"
+
+#include <QString>
+#include <optional>
+
+namespace report {
+
+namespace {
+
+constexpr QLatin1String kAlarmKey("AlarmCode=");
+constexpr QLatin1String kAudioKey("Audio=");
+
+// The value of `key` in `text`: from just past the key's first occurrence up to the next ",".
+// Empty optional when the key is missing or no "," follows it.
+std::optional<QStringView> valueOf(QStringView text, QLatin1String key)
+{
+    const qsizetype at = text.indexOf(key);
+    if (at < 0)
+        return std::nullopt;
+    const qsizetype start = at + key.size();
+    const qsizetype comma = text.indexOf(u',', start);
+    if (comma < 0)
+        return std::nullopt;
+    return text.mid(start, comma - start);
+}
+
+} // namespace
+
+const std::array<Field, kTextFields> &fields()
+{
+    static const std::array<Field, kTextFields> table{{
+        {"Pfwd=", "Text1", "Output power:", "0.0W"},
+        {"Pref=", "Text2", "Reflected power:", "0.0W"},
+        {"Tpsu=", "Text3", "PSU temperature:", "20C"},
+        {"Tamp=", "Text4", "Amp. temperature:", "20C"},
+        {"Iamp1=", "Text9", "Amplifier current 1:", "0.0A"},
+        {"Iamp2=", "Text13", "Amplifier current 2:", "0.0A"},
+        {"Iamp3=", "Text15", "Amplifier current 3:", "0.0A"},
+        {"Iamp4=", "Text16", "Amplifier current 4:", "0.0A"},
+        {"Uamp1=", "Text5", "Amplifier voltage 1:", "0.0V"},
+        {"Uamp2=", "Text17", "Amplifier voltage 2:", "0.0V"},
+        {"Uamp3=", "Text18", "Amplifier voltage 3:", "0.0V"},
+        {"Uamp4=", "Text19", "Amplifier voltage 4:", "0.0V"},
+        {"Uptime=", "Text12", "Uptime (D/H/M):", "0000D:00H:00M"},
+        {"Firmware=", "Text14", "Firmware version:", "-------"},
+        {"PowerLimit=", "Text11", "Power limit:", "9999W"},
+    }};
+    return table;
+}
+
+Display Display::initial()
+{
+    Display d;
+    for (int i = 0; i < kTextFields; ++i)
+        d.texts[i] = QString::fromLatin1(fields()[i].initial);
+    return d;
+}
+
+void apply(QStringView report, Display &display)
+{
+    const auto &table = fields();
+    for (int i = 0; i < kTextFields; ++i) {
+        const auto value = valueOf(report, QLatin1String(table[i].key));
+        if (!value)
+            continue;
+        // Skip the assignment when nothing changed, so an unchanged field costs no allocation.
+        if (display.texts[i] != *value)
+            display.texts[i] = value->toString();
+    }
+
+    if (const auto code = valueOf(report, kAlarmKey)) {
+        if (const auto states = alarms::decode(*code))
+            display.alarms = *states;
+    }
+
+    const qsizetype audio = report.indexOf(kAudioKey);
+    if (audio >= 0) {
+        const qsizetype at = audio + kAudioKey.size();
+        if (at < report.size()) {
+            const int level = int(report[at].unicode()) - '0';
+            if (level >= 0)
+                display.driveLevel = level > 100 ? 100 : level;
+        }
+    }
+}
+
+} // namespace report
