@@ -1,1 +1,104 @@
-// placeholder until implemented
+#include "status/monitor.h"
+
+#include "link/frames.h"
+#include "link/serial_link.h"
+#include "settings/record.h"
+
+StatusMonitor::StatusMonitor(SerialLink &link, PortCheck &check, QObject *parent)
+    : QObject(parent), m_link(link), m_check(check)
+{
+    m_staleTimer.setSingleShot(true);
+    connect(&m_staleTimer, &QTimer::timeout, this, &StatusMonitor::updateStale);
+    connect(&m_link, &SerialLink::received, this, &StatusMonitor::receive);
+}
+
+void StatusMonitor::request(CheckOrigin origin)
+{
+    if (m_check.run(origin) != CheckResult::Ready)
+        return;
+
+    // 00, "FM", 01, " ", 02: each field its own write, the progress report between the 01 and the
+    // value.
+    const frames::Fields fields = frames::statusRequest();
+    for (int i = 0; i < 3 && i < fields.size(); ++i)
+        m_link.write(fields[i]);
+    emit progress(QStringLiteral("Requesting DATA from the transmitter... 60%"), 12);
+    for (int i = 3; i < fields.size(); ++i)
+        m_link.write(fields[i]);
+    emit progress(QStringLiteral("Ready"), 0);
+
+    if (!m_unanswered.isValid()) {
+        m_unanswered.start();
+        m_staleTimer.start(m_staleAfterMs);
+    }
+    updateStale();
+}
+
+void StatusMonitor::tick()
+{
+    if (settingsRecord().AutoRead && (!m_mayTick || m_mayTick()))
+        request(CheckOrigin::Tick);
+    updateStale();
+}
+
+void StatusMonitor::receive(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+
+    // Without a "$" and without overflow the buffer can only have grown; otherwise compare with
+    // the text from before (a shallow copy, cheap until the buffer is written).
+    const bool mayRestore =
+        bytes.contains('$') || buffer().size() + bytes.size() > ReportCollector::kCapacity;
+    const QString before = mayRestore ? buffer() : QString();
+
+    int reports = 0;
+    m_collector.feed(bytes, [this, &reports](const QString &text) {
+        report::apply(text, m_display);
+        ++reports;
+    });
+
+    if (!mayRestore || buffer() != before)
+        emit bufferChanged();
+
+    if (reports > 0) {
+        m_lastReport = QDateTime::currentDateTime();
+        m_unanswered.invalidate();
+        m_staleTimer.stop();
+        if (m_stale) {
+            m_stale = false;
+            emit staleChanged(false);
+        }
+        emit displayChanged();
+    }
+}
+
+void StatusMonitor::clearBuffer()
+{
+    if (buffer().isEmpty())
+        return;
+    m_collector.clear();
+    emit bufferChanged();
+}
+
+void StatusMonitor::setStaleAfterMs(int ms)
+{
+    m_staleAfterMs = ms;
+    if (m_unanswered.isValid() && !m_stale)
+        m_staleTimer.start(qMax<qint64>(0, ms - m_unanswered.elapsed()));
+}
+
+void StatusMonitor::updateStale()
+{
+    if (m_stale || !m_unanswered.isValid())
+        return;
+    const qint64 elapsed = m_unanswered.elapsed();
+    if (elapsed < m_staleAfterMs) {
+        // A timer that fired a little early, or an interval that was changed: wait for the rest.
+        if (!m_staleTimer.isActive())
+            m_staleTimer.start(int(m_staleAfterMs - elapsed));
+        return;
+    }
+    m_stale = true;
+    emit staleChanged(true);
+}

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 
 class SerialLink;
@@ -42,6 +43,9 @@ public:
     const ReportCollector &collector() const { return m_collector; }
 
     bool isStale() const { return m_stale; }
+    // Shortens the stale interval (kStaleAfterMs by default), for tests.
+    void setStaleAfterMs(int ms);
+    int staleAfterMs() const { return m_staleAfterMs; }
     QDateTime lastReportTime() const { return m_lastReport; }
 
 signals:
@@ -61,4 +65,6 @@ private:
     QDateTime m_lastReport;
     QElapsedTimer m_unanswered; // runs from the first request after the last report
     bool m_stale = false;
+    int m_staleAfterMs = kStaleAfterMs;
+    QTimer m_staleTimer; // fires when the unanswered time runs out with no request to notice it
 };
