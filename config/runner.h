@@ -2,6 +2,7 @@
 
 #include "config/scripts.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -28,11 +29,14 @@ signals:
 
 private:
     void runSteps();
-    void stop();
+    void stop();                          // after the last step: finished()
+    void abort(const QString &linkText);  // on a failure: progress(text, 0), then failed(text)
 
     SerialLink &m_link;
     scripts::Script m_script;
     int m_next = 0;
     bool m_running = false;
+    quint64 m_generation = 0;             // tells a stopped or restarted script from the one in hand
     QTimer m_timer;
+    QElapsedTimer m_sinceWrite;           // a pause counts from the last write (or the last pause)
 };
