@@ -1,0 +1,227 @@
+#include "settings/ini_document.h"
+
+#include "settings/ini_text.h"
+
+#include <QSet>
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// One line of the file: [start, end) including a trailing comment, [start, contentEnd) without it.
+struct RawLine {
+    qsizetype start = 0;
+    qsizetype contentEnd = 0;
+    qsizetype end = 0;
+    qsizetype equals = -1;
+    bool comment = false;
+};
+
+// Finds the next line as QSettings delimits them: blank lines are skipped, a quoted value may run
+// over several lines, a '\' at the end of a line continues it, a ';' outside quotes starts a comment.
+bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
+{
+    const qsizetype n = d.size();
+    while (pos < n && isBlank(d.at(pos)))
+        ++pos;
+    if (pos >= n)
+        return false;
+    line = RawLine{};
+    line.start = pos;
+    qsizetype i = pos;
+    if (d.at(i) == ';') {
+        line.comment = true;
+    } else {
+        bool inQuotes = false;
+        while (i < n) {
+            const char c = d.at(i);
+            if ((c == '\n' || c == '\r') && !inQuotes)
+                break;
+            if (c == ';' && !inQuotes)
+                break;
+            ++i;
+            if (c == '=' && !inQuotes && line.equals < 0) {
+                line.equals = i - 1;
+            } else if (c == '"') {
+                inQuotes = !inQuotes;
+            } else if (c == '\\' && i < n) {
+                const char e = d.at(i++);
+                if (i < n && ((e == '\n' && d.at(i) == '\r') || (e == '\r' && d.at(i) == '\n')))
+                    ++i;
+            }
+        }
+    }
+    line.contentEnd = i;
+    while (i < n && d.at(i) != '\n' && d.at(i) != '\r')
+        ++i;
+    line.end = i;
+    pos = i;
+    return true;
+}
+
+QString sectionName(QByteArrayView inner)
+{
+    const QByteArrayView name = inner.trimmed();
+    if (name.compare("general", Qt::CaseInsensitive) == 0)
+        return {};
+    if (name.compare("%general", Qt::CaseInsensitive) == 0)
+        return QString::fromLatin1(name.sliced(1));
+    return ini_text::unescapedName(name);
+}
+
+} // namespace
+
+IniDocument IniDocument::parse(QByteArrayView bytes)
+{
+    IniDocument doc;
+    if (bytes.startsWith("\xef\xbb\xbf")) // a byte-order mark left by an editor
+        bytes = bytes.sliced(3);
+    doc.m_sections.push_back(Section{});
+    qsizetype pos = 0;
+    RawLine raw;
+    while (nextLine(bytes, pos, raw)) {
+        const QByteArrayView content = bytes.sliced(raw.start, raw.contentEnd - raw.start);
+        const QByteArray whole = bytes.sliced(raw.start, raw.end - raw.start).toByteArray();
+        if (raw.comment) {
+            doc.m_sections.back().lines.push_back(Line{whole, {}, -1, -1});
+        } else if (content.startsWith('[')) {
+            const qsizetype close = content.indexOf(']');
+            if (close < 0) {
+                // Taken as a group name up to the end of the line; written back with its ']'.
+                const QString name = sectionName(content.sliced(1));
+                doc.m_sections.push_back(Section{name, '[' + ini_text::escapedName(name) + ']', {}});
+                if (!doc.m_firstDamagedLine)
+                    doc.m_firstDamagedLine = int(bytes.first(raw.start).count('\n')) + 1;
+            } else {
+                doc.m_sections.push_back(Section{sectionName(content.sliced(1, close - 1)), whole, {}});
+            }
+        } else if (raw.equals < 0) {
+            // Not a setting: dropped, so that the next save leaves a clean file.
+            if (!doc.m_firstDamagedLine)
+                doc.m_firstDamagedLine = int(bytes.first(raw.start).count('\n')) + 1;
+        } else {
+            const qsizetype eq = raw.equals - raw.start;
+            const QString key = ini_text::unescapedName(content.first(eq).trimmed());
+            doc.m_sections.back().lines.push_back(Line{whole, key, eq + 1, raw.contentEnd - raw.start});
+        }
+    }
+    doc.reindex();
+    return doc;
+}
+
+void IniDocument::reindex()
+{
+    m_index.clear();
+    for (size_t s = 0; s < m_sections.size(); ++s) {
+        QHash<QString, QPair<size_t, size_t>> &keys = m_index[m_sections[s].name];
+        const std::vector<Line> &lines = m_sections[s].lines;
+        for (size_t l = 0; l < lines.size(); ++l) {
+            if (lines[l].valueAt >= 0 && !lines[l].key.isEmpty())
+                keys.insert(lines[l].key, qMakePair(s, l));
+        }
+    }
+}
+
+bool IniDocument::contains(const QString &group, const QString &key) const
+{
+    const auto g = m_index.constFind(group);
+    return g != m_index.cend() && g->contains(key);
+}
+
+QString IniDocument::value(const QString &group, const QString &key, const QString &fallback) const
+{
+    const auto g = m_index.constFind(group);
+    if (g == m_index.cend())
+        return fallback;
+    const auto where = g->constFind(key);
+    if (where == g->cend())
+        return fallback;
+    const Line &line = m_sections[where->first].lines[where->second];
+    return ini_text::unescapedValue(QByteArrayView(line.raw).sliced(line.valueAt, line.valueEnd - line.valueAt));
+}
+
+IniDocument::Line IniDocument::settingLine(const QString &key, const QString &value)
+{
+    Line line;
+    line.raw = ini_text::escapedName(key);
+    line.raw += '=';
+    line.valueAt = line.raw.size();
+    ini_text::appendEscapedValue(value, line.raw);
+    line.valueEnd = line.raw.size();
+    line.key = key;
+    return line;
+}
+
+IniDocument::Section &IniDocument::sectionFor(const QString &group)
+{
+    for (Section &section : m_sections) {
+        if (section.name == group)
+            return section;
+    }
+    m_sections.push_back(Section{group, '[' + ini_text::escapedName(group) + ']', {}});
+    return m_sections.back();
+}
+
+void IniDocument::replaceKeys(const QString &group, const Entries &entries)
+{
+    QSet<QString> written;
+    written.reserve(entries.size());
+    for (const auto &entry : entries)
+        written.insert(entry.first);
+
+    Section &first = sectionFor(group);
+    std::vector<Line> lines;
+    lines.reserve(size_t(entries.size()) + first.lines.size());
+    for (const auto &entry : entries)
+        lines.push_back(settingLine(entry.first, entry.second));
+    for (Section &section : m_sections) {
+        if (section.name != group)
+            continue;
+        std::vector<Line> kept;
+        for (Line &line : section.lines) {
+            if (line.valueAt < 0 || !written.contains(line.key))
+                kept.push_back(std::move(line));
+        }
+        if (&section == &first)
+            lines.insert(lines.end(), kept.begin(), kept.end());
+        else
+            section.lines = std::move(kept);
+    }
+    first.lines = std::move(lines);
+    reindex();
+}
+
+void IniDocument::appendKeys(const QString &group, const Entries &entries)
+{
+    Section &section = sectionFor(group);
+    for (const auto &entry : entries)
+        section.lines.push_back(settingLine(entry.first, entry.second));
+    reindex();
+}
+
+QByteArray IniDocument::toBytes() const
+{
+    QByteArray out;
+    qsizetype estimate = 0;
+    for (const Section &section : m_sections) {
+        estimate += section.header.size() + 2;
+        for (const Line &line : section.lines)
+            estimate += line.raw.size() + 1;
+    }
+    out.reserve(estimate);
+    for (const Section &section : m_sections) {
+        if (section.header.isEmpty() && section.lines.empty())
+            continue;
+        if (!out.isEmpty())
+            out += '\n';
+        if (!section.header.isEmpty()) {
+            out += section.header;
+            out += '\n';
+        }
+        for (const Line &line : section.lines) {
+            out += line.raw;
+            out += '\n';
+        }
+    }
+    return out;
+}
