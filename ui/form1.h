@@ -1,1 +1,200 @@
 #pragma once
+
+#include "config/runner.h"
+#include "link/port_check.h"
+#include "link/serial_link.h"
+#include "settings/record.h"
+#include "status/monitor.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <array>
+
+class AlarmShape;
+class FrmSetup;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMessageBox;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class Tray;
+namespace value_lists {
+struct List;
+}
+
+// The main window: every control of the panel under its own name, the start-up sequence, the tray
+// and the window's lifecycle. Handlers are named after their control and event and stay a few
+// lines each; the work is done by the core (link, status monitor, scripts, settings store).
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kTitle = "ValtronaAmp+ v4.1";
+    static constexpr int kClientWidth = 785;   // 11775 twips
+    static constexpr int kClientHeight = 528;  // 7920 twips, the status bar included
+
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Runs the start-up sequence, then shows the window centred unless it went to the tray.
+    void start();
+
+    bool isInTray() const;
+    QString statusText() const;
+
+    SerialLink &link() { return m_link; }
+    PortCheck &portCheck() { return m_check; }
+    StatusMonitor &monitor() { return m_monitor; }
+    ScriptRunner &runner() { return m_runner; }
+    Tray &tray() { return *m_tray; }
+    QTimer &timer1() { return m_timer1; }
+
+    // Start-up and lifecycle.
+    void Form_Load();
+    void Form_Deactivate();
+    void Form_Unload();
+    void Timer1_Timer();
+    void Systray_Activated();
+    void SetupMnu_Click();
+    void Exitmnu_Click();
+
+    // Buttons.
+    void Command4_Click();
+    void Command16_Click();
+    void Command9_Click();
+    void Command2_Click();
+    void Command11_Click();
+
+    // The logo boxes keep their lines at 16 characters and store them.
+    void Text7_Click() { applyLogoRule(m_text7, &SettingsRecord::LogoLine1); }
+    void Text7_LostFocus() { Text7_Click(); }
+    void Text7_Validate() { Text7_Click(); }
+    void Text6_Click() { applyLogoRule(m_text6, &SettingsRecord::LogoLine2); }
+    void Text6_LostFocus() { Text6_Click(); }
+    void Text6_Validate() { Text6_Click(); }
+
+    // Output power and stereo/mono.
+    void Slider1_Scroll();
+    void Slider1_Validate() { Slider1_Scroll(); }
+    void Option30_Click();
+    void Option30_Validate() { Option30_Click(); }
+    void Option31_Click();
+    void Option31_Validate() { Option31_Click(); }
+
+    // The setting-bound lists and check boxes: click and validate do the same store-and-save.
+    void Combo10_Click() { storeBound("Combo10"); }
+    void Combo10_Validate() { storeBound("Combo10"); }
+    void Combo12_Click() { storeBound("Combo12"); }
+    void Combo12_Validate() { storeBound("Combo12"); }
+    void Combo3_Click() { storeBound("Combo3"); }
+    void Combo3_Validate() { storeBound("Combo3"); }
+    void Combo2_Click() { storeBound("Combo2"); }
+    void Combo2_Validate() { storeBound("Combo2"); }
+    void Combo11_Click() { storeBound("Combo11"); }
+    void Combo11_Validate() { storeBound("Combo11"); }
+    void Combo1_Click() { storeBound("Combo1"); }
+    void Combo1_Validate() { storeBound("Combo1"); }
+    void Combo5_Click() { storeBound("Combo5"); }
+    void Combo5_Validate() { storeBound("Combo5"); }
+    void Combo4_Click() { storeBound("Combo4"); }
+    void Combo4_Validate() { storeBound("Combo4"); }
+    void Combo8_Click() { storeBound("Combo8"); }
+    void Combo8_Validate() { storeBound("Combo8"); }
+    void Combo14_Click() { storeBound("Combo14"); }
+    void Combo14_Validate() { storeBound("Combo14"); }
+    void Combo9_Click() { storeBound("Combo9"); }
+    void Combo9_Validate() { storeBound("Combo9"); }
+    void Check1_Click() { storeBound("Check1"); }
+    void Check1_Validate() { storeBound("Check1"); }
+    void Check5_Click() { storeBound("Check5"); }
+    void Check5_Validate() { storeBound("Check5"); }
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    using Handler = void (Form1::*)();
+    using TextField = QString SettingsRecord::*;
+
+    void keepDesignedSize();
+
+    // form1_layout.cpp
+    void buildLayout();
+    void buildMenu();
+    void buildAmplifierBoard(QWidget *central);
+    void buildPowerDisplay(QWidget *central);
+    void buildButtons(QWidget *central);
+    void buildStatusFrame(QWidget *central);
+    void buildRightColumn(QWidget *central);
+    void buildHiddenControls(QWidget *central);
+    QLineEdit *displayBox(QWidget *parent, const char *name, int left, int top, int width, int height);
+
+    // form1_bound.cpp
+    void wireBoundControls();
+    void onLeave(QWidget *control, Handler handler);
+    void storeBound(const char *control);
+    void fillList(const value_lists::List &list);
+    void applyLogoRule(QLineEdit *box, TextField field);
+
+    // form1_status.cpp
+    void wireStatus();
+    void showDisplay();
+    void showStale(bool stale);
+    void showProgress(const QString &text, int value);
+    void showMissingPort();
+    void showSaveFailure(const QString &text);
+    void showProblem(const QString &text);
+    void onRunningChanged(bool running);
+
+    // form1_lifecycle.cpp
+    void sendToTray();
+    void updateTrayButton();
+    bool isOtherWindowOfOurs(QWidget *window) const;
+    void quitWhenAlone();
+
+    template <typename T> T *control(const char *name) const
+    {
+        return findChild<T *>(QString::fromLatin1(name));
+    }
+
+    SerialLink m_link;
+    PortCheck m_check{m_link};
+    StatusMonitor m_monitor{m_link, m_check};
+    ScriptRunner m_runner{m_link};
+    QTimer m_timer1;
+    Tray *m_tray = nullptr;
+    FrmSetup *m_frmSetup = nullptr;
+
+    std::array<QLineEdit *, report::kTextFields> m_display{};
+    std::array<AlarmShape *, 5> m_shapes{};
+    QLineEdit *m_text7 = nullptr;
+    QLineEdit *m_text6 = nullptr;
+    QPlainTextEdit *m_text8 = nullptr;
+    QSlider *m_slider1 = nullptr;
+    QRadioButton *m_option30 = nullptr;
+    QRadioButton *m_option31 = nullptr;
+    QCheckBox *m_check1 = nullptr;
+    QCheckBox *m_check5 = nullptr;
+    QPushButton *m_command2 = nullptr;
+    QPushButton *m_command4 = nullptr;
+    QPushButton *m_command9 = nullptr;
+    QPushButton *m_command16 = nullptr;
+    QProgressBar *m_progressBar1 = nullptr;
+    QProgressBar *m_progressBar2 = nullptr;
+
+    QHash<QObject *, Handler> m_leaveHandlers;
+    QHash<QObject *, Handler> m_pressHandlers;
+    QPointer<QMessageBox> m_missingPortBox;
+    QPointer<QMessageBox> m_saveFailureBox;
+    bool m_closeAfterScript = false;
+    bool m_closing = false;
+};
