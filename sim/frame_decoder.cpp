@@ -1,5 +1,6 @@
 #include "sim/frame_decoder.h"
 
+#include <algorithm>
 #include <array>
 
 namespace sim {
@@ -76,12 +77,14 @@ QList<Decoded> FrameDecoder::feed(const QByteArray &bytes, double time)
             }
             break;
         case State::Lead:
-            if (u == 0x00 && m_leads < 2) {
+            if (u == 0x00) {
                 take(b, time);
-                ++m_leads;
-            } else if (u == 0x00) {
-                fail(QStringLiteral("more than two 00 lead bytes"), out);
-                startLead(b, time);
+                // Zeros beyond the two a frame can use are extra; how many belong to the frame is
+                // known at its letters. A long run is reported before it grows without bound.
+                if (++m_leads > kMaxStray) {
+                    out.append(takeFront(m_leads - 2, QStringLiteral("extra 00 before a frame")));
+                    m_leads = 2;
+                }
             } else if (b == 'F') {
                 take(b, time);
                 m_letters = QByteArray(1, b);
@@ -97,8 +100,16 @@ QList<Decoded> FrameDecoder::feed(const QByteArray &bytes, double time)
                 const CommandInfo *ci = byName(m_letters);
                 if (!ci) {
                     fail(QStringLiteral("unknown command \"%1\"").arg(printable(m_letters)), out);
+                } else if (ci->lead < m_leads) {
+                    // Extra zeros in front: tell them apart and take the frame.
+                    out.append(takeFront(m_leads - ci->lead,
+                                         QStringLiteral("extra 00 before %1").arg(QLatin1String(ci->name))));
+                    m_leads = ci->lead;
+                    m_command = ci->command;
+                    m_value.clear();
+                    m_state = State::Value;
                 } else if (ci->lead != m_leads) {
-                    fail(QStringLiteral("%1 with %2 lead bytes, %3 expected")
+                    fail(QStringLiteral("%1 with %2 lead byte(s), %3 expected")
                              .arg(QLatin1String(ci->name)).arg(m_leads).arg(ci->lead), out);
                 } else {
                     m_command = ci->command;
@@ -198,6 +209,24 @@ void FrameDecoder::fail(const QString &why, QList<Decoded> &out)
     d.error = why;
     out.append(d);
     reset();
+}
+
+Decoded FrameDecoder::takeFront(int count, const QString &why)
+{
+    Decoded d;
+    d.error = why;
+    d.raw = m_raw.left(count);
+    m_raw.remove(0, count);
+    while (count > 0 && !m_pieces.isEmpty()) {
+        Piece &first = m_pieces.first();
+        const int n = std::min<int>(count, first.bytes.size());
+        d.pieces.append(Piece{first.time, first.bytes.left(n)});
+        first.bytes.remove(0, n);
+        if (first.bytes.isEmpty())
+            m_pieces.removeFirst();
+        count -= n;
+    }
+    return d;
 }
 
 void FrameDecoder::flushStray(QList<Decoded> &out)

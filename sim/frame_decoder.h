@@ -32,7 +32,8 @@ struct Decoded {
 // Turns the byte stream written by the panel into frames: 00 (once for FM and FW, twice for the
 // others), the letters, 01, the value (1 byte, 16 for a logo line), 02. It is fed arbitrary bytes
 // in arbitrary chunks and keeps no limit on the stream's length; anything that breaks the layout
-// is reported once as malformed and decoding starts over at the next 00.
+// is reported once as malformed and decoding starts over at the next 00. Extra 00 bytes in front
+// of a frame are reported on their own and the frame is still taken.
 class FrameDecoder
 {
 public:
@@ -58,6 +59,7 @@ private:
     void finishFrame(QList<Decoded> &out);
     void fail(const QString &why, QList<Decoded> &out);
     void flushStray(QList<Decoded> &out);
+    Decoded takeFront(int count, const QString &why);
     void reset();
 
     State m_state = State::Idle;
