@@ -50,8 +50,9 @@ bool makeFolders(const QString &folder, QString *error)
         struct stat st;
         if (::stat(native.constData(), &st) == 0) {
             if (!S_ISDIR(st.st_mode)) {
-                *error = QStringLiteral("the folder %1 could not be created (%2 is not a folder)")
-                             .arg(QDir::toNativeSeparators(clean), QDir::toNativeSeparators(part));
+                *error = QStringLiteral("the folder %1 could not be created (%2: %3)")
+                             .arg(QDir::toNativeSeparators(clean), QDir::toNativeSeparators(part),
+                                  reason(ENOTDIR));
                 return false;
             }
         } else if (::mkdir(native.constData(), 0777) != 0 && errno != EEXIST) {
