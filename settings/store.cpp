@@ -131,7 +131,8 @@ void SettingsStore::noteSaveResult(bool ok, const QString &error)
         }
         return;
     }
-    m_lastError = QStringLiteral("The settings could not be saved: %1. They are kept while the program runs.")
+    m_lastError = QStringLiteral("The settings could not be saved: %1. They are kept in memory and saved "
+                                  "again at the next change.")
                       .arg(error);
     if (!m_failing) {
         m_failing = true;

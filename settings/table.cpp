@@ -27,6 +27,13 @@ QString storedText(qint32 value) { return QString::number(value); }
 QString storedText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
 QString storedText(const QString &value) { return value; }
 
+// Earlier versions kept PortSelected under BaseAddress; it is read from there when PortSelected is
+// absent, and only ever written as PortSelected.
+const char *legacyReadKeyOf(const char *name)
+{
+    return qstrcmp(name, "PortSelected") == 0 ? "BaseAddress" : nullptr;
+}
+
 const std::vector<Member> &members()
 {
     static const std::vector<Member> table = {
@@ -112,8 +119,7 @@ const std::vector<Key> &keys()
 {
     static const std::vector<Key> table = {
 #define SETTING(type, key, def)                                                                       \
-    Key{#key, FieldType::type, storedText(settings_types::type(def)),                              \
-        qstrcmp(#key, "PortSelected") == 0 ? "BaseAddress" : nullptr},
+    Key{#key, FieldType::type, storedText(settings_types::type(def)), legacyReadKeyOf(#key)},
 #include "settings/keys.def"
 #undef SETTING
     };
