@@ -14,13 +14,19 @@ namespace durable_file {
 
 namespace {
 
-QString reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString reason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 // Closes a descriptor on every path out of a function.
 class Descriptor
 {
 public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {
+    }
     ~Descriptor() { close(); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
@@ -52,7 +58,7 @@ bool makeFolders(const QString &folder, QString *error)
             if (!S_ISDIR(st.st_mode)) {
                 *error = QStringLiteral("the folder %1 could not be created (%2: %3)")
                              .arg(QDir::toNativeSeparators(clean), QDir::toNativeSeparators(part),
-                                  reason(ENOTDIR));
+                                 reason(ENOTDIR));
                 return false;
             }
         } else if (::mkdir(native.constData(), 0777) != 0 && errno != EEXIST) {
@@ -98,7 +104,8 @@ ReadResult readAll(const QString &path, QByteArray *bytes, QString *error)
     if (fd.get() < 0) {
         if (errno == ENOENT)
             return ReadResult::Missing;
-        *error = QStringLiteral("%1 could not be read (%2)").arg(QDir::toNativeSeparators(path), reason(errno));
+        *error
+            = QStringLiteral("%1 could not be read (%2)").arg(QDir::toNativeSeparators(path), reason(errno));
         return ReadResult::Failed;
     }
     char buffer[16384];
@@ -126,7 +133,8 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
         return false;
 
     const QString shown = QDir::toNativeSeparators(path);
-    QByteArray temp = QFile::encodeName(folder + QLatin1String("/.") + info.fileName() + QLatin1String(".XXXXXX"));
+    QByteArray temp
+        = QFile::encodeName(folder + QLatin1String("/.") + info.fileName() + QLatin1String(".XXXXXX"));
     Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         *error = QStringLiteral("no new file could be made in the folder %1 (%2)")

@@ -6,7 +6,10 @@
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // One line of the file: [start, end) including a trailing comment, [start, contentEnd) without it.
 struct RawLine {
@@ -26,7 +29,7 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
         ++pos;
     if (pos >= n)
         return false;
-    line = RawLine{};
+    line = RawLine {};
     line.start = pos;
     qsizetype i = pos;
     if (d.at(i) == ';') {
@@ -76,24 +79,24 @@ IniDocument IniDocument::parse(QByteArrayView bytes)
     IniDocument doc;
     if (bytes.startsWith("\xef\xbb\xbf")) // a byte-order mark left by an editor
         bytes = bytes.sliced(3);
-    doc.m_sections.push_back(Section{});
+    doc.m_sections.push_back(Section {});
     qsizetype pos = 0;
     RawLine raw;
     while (nextLine(bytes, pos, raw)) {
         const QByteArrayView content = bytes.sliced(raw.start, raw.contentEnd - raw.start);
         const QByteArray whole = bytes.sliced(raw.start, raw.end - raw.start).toByteArray();
         if (raw.comment) {
-            doc.m_sections.back().lines.push_back(Line{whole, {}, -1, -1});
+            doc.m_sections.back().lines.push_back(Line { whole, {}, -1, -1 });
         } else if (content.startsWith('[')) {
             const qsizetype close = content.indexOf(']');
             if (close < 0) {
                 // Taken as a group name up to the end of the line; written back with its ']'.
                 const QString name = sectionName(content.sliced(1));
-                doc.m_sections.push_back(Section{name, '[' + ini_text::escapedName(name) + ']', {}});
+                doc.m_sections.push_back(Section { name, '[' + ini_text::escapedName(name) + ']', {} });
                 if (!doc.m_firstDamagedLine)
                     doc.m_firstDamagedLine = int(bytes.first(raw.start).count('\n')) + 1;
             } else {
-                doc.m_sections.push_back(Section{sectionName(content.sliced(1, close - 1)), whole, {}});
+                doc.m_sections.push_back(Section { sectionName(content.sliced(1, close - 1)), whole, {} });
             }
         } else if (raw.equals < 0) {
             // Not a setting: dropped, so that the next save leaves a clean file.
@@ -102,7 +105,7 @@ IniDocument IniDocument::parse(QByteArrayView bytes)
         } else {
             const qsizetype eq = raw.equals - raw.start;
             const QString key = ini_text::unescapedName(content.first(eq).trimmed());
-            doc.m_sections.back().lines.push_back(Line{whole, key, eq + 1, raw.contentEnd - raw.start});
+            doc.m_sections.back().lines.push_back(Line { whole, key, eq + 1, raw.contentEnd - raw.start });
         }
     }
     doc.reindex();
@@ -137,7 +140,8 @@ QString IniDocument::value(const QString &group, const QString &key, const QStri
     if (where == g->cend())
         return fallback;
     const Line &line = m_sections[where->first].lines[where->second];
-    return ini_text::unescapedValue(QByteArrayView(line.raw).sliced(line.valueAt, line.valueEnd - line.valueAt));
+    return ini_text::unescapedValue(
+        QByteArrayView(line.raw).sliced(line.valueAt, line.valueEnd - line.valueAt));
 }
 
 IniDocument::Line IniDocument::settingLine(const QString &key, const QString &value)
@@ -158,7 +162,7 @@ IniDocument::Section &IniDocument::sectionFor(const QString &group)
         if (section.name == group)
             return section;
     }
-    m_sections.push_back(Section{group, '[' + ini_text::escapedName(group) + ']', {}});
+    m_sections.push_back(Section { group, '[' + ini_text::escapedName(group) + ']', {} });
     return m_sections.back();
 }
 

@@ -36,14 +36,14 @@ public:
 
 private:
     struct Line {
-        QByteArray raw;      // as it stands in the file, or as newly written
-        QString key;         // empty for a comment
+        QByteArray raw; // as it stands in the file, or as newly written
+        QString key; // empty for a comment
         qsizetype valueAt = -1; // where the value starts in `raw`, -1 for a comment
         qsizetype valueEnd = -1; // where it ends (a trailing comment follows)
     };
     struct Section {
         QString name;
-        QByteArray header;   // the "[...]" line; empty for the lines before the first group
+        QByteArray header; // the "[...]" line; empty for the lines before the first group
         std::vector<Line> lines;
     };
 

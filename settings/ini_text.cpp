@@ -22,23 +22,38 @@ int hexValue(char c)
     return -1;
 }
 
-int octValue(char c) { return (c >= '0' && c <= '7') ? c - '0' : -1; }
+int octValue(char c)
+{
+    return (c >= '0' && c <= '7') ? c - '0' : -1;
+}
 
 char simpleEscape(char c)
 {
     switch (c) {
-    case 'a': return '\a';
-    case 'b': return '\b';
-    case 'f': return '\f';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    case 'v': return '\v';
-    case '"': return '"';
-    case '?': return '?';
-    case '\'': return '\'';
-    case '\\': return '\\';
-    default: return 0;
+    case 'a':
+        return '\a';
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    case 'v':
+        return '\v';
+    case '"':
+        return '"';
+    case '?':
+        return '?';
+    case '\'':
+        return '\'';
+    case '\\':
+        return '\\';
+    default:
+        return 0;
     }
 }
 
@@ -61,7 +76,7 @@ QByteArray escapedName(const QString &name)
         if (c == '/') {
             out += '\\';
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'
-                   || c == '-' || c == '.') {
+            || c == '-' || c == '.') {
             out += char(c);
         } else if (c <= 0xFF) {
             out += '%';
@@ -102,9 +117,8 @@ QString unescapedName(QByteArrayView raw)
             digits = 4;
         }
         bool ok = false;
-        const ushort code = first + digits <= size
-                                ? QStringView(decoded).sliced(first, digits).toUShort(&ok, 16)
-                                : 0;
+        const ushort code
+            = first + digits <= size ? QStringView(decoded).sliced(first, digits).toUShort(&ok, 16) : 0;
         if (!ok) {
             out += c;
             ++i;
@@ -122,7 +136,7 @@ void appendEscapedValue(const QString &original, QByteArray &out)
     const qsizetype start = out.size();
     bool needsQuotes = false;
     bool escapeNextIfHex = false; // after \0 or \xHH a hex digit would join the escape
-    qsizetype runStart = -1;      // a run of non-ASCII characters, written as UTF-8 at its end
+    qsizetype runStart = -1; // a run of non-ASCII characters, written as UTF-8 at its end
     auto flushRun = [&](qsizetype end) {
         if (runStart >= 0) {
             out += QStringView(text).sliced(runStart, end - runStart).toUtf8();
@@ -148,14 +162,31 @@ void appendEscapedValue(const QString &original, QByteArray &out)
         }
         escapeNextIfHex = false;
         switch (c) {
-        case '\0': out += "\\0"; escapeNextIfHex = true; break;
-        case '\a': out += "\\a"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\v': out += "\\v"; break;
+        case '\0':
+            out += "\\0";
+            escapeNextIfHex = true;
+            break;
+        case '\a':
+            out += "\\a";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\v':
+            out += "\\v";
+            break;
         case '"':
         case '\\':
             out += '\\';
@@ -185,7 +216,7 @@ QString unescapedValue(QByteArrayView raw)
     const qsizetype n = raw.size();
     qsizetype i = 0;
     bool inQuotes = false;
-    bool quoted = false;     // any quote seen: then blanks at the end are the text's own
+    bool quoted = false; // any quote seen: then blanks at the end are the text's own
     qsizetype chopLimit = 0; // blanks before this position came from escapes or quotes
 
     auto skipBlanks = [&] {

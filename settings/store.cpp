@@ -12,7 +12,10 @@ namespace {
 
 const QString kRecordGroup = QStringLiteral("ValtronaAmp+");
 
-QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
 
 } // namespace
 
@@ -27,7 +30,7 @@ QString SettingsStore::filePath() const
     // The same place QSettings(IniFormat, UserScope, "ZTK Electronics", "ValtronaAmp+") uses, but
     // taken from the environment at each call: QSettings keeps the first answer for the process.
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QLatin1String("/ZTK Electronics/ValtronaAmp+.ini");
+        + QLatin1String("/ZTK Electronics/ValtronaAmp+.ini");
 }
 
 bool SettingsStore::load(SettingsRecord &record)
@@ -52,7 +55,8 @@ bool SettingsStore::load(SettingsRecord &record)
 
     if (read == durable_file::ReadResult::Failed) {
         emit loadProblem(QStringLiteral("The settings could not be loaded: %1. The built-in defaults are "
-                                        "used.").arg(error));
+                                        "used.")
+                             .arg(error));
         return false;
     }
     if (doc.isDamaged()) {
@@ -81,7 +85,8 @@ bool SettingsStore::save(const SettingsRecord &record)
     IniDocument::Entries entries;
     entries.reserve(qsizetype(keys.size()));
     for (int i = 0; i < int(keys.size()); ++i)
-        entries.append(qMakePair(QString::fromLatin1(keys[size_t(i)].name), settings_table::fieldText(record, i)));
+        entries.append(
+            qMakePair(QString::fromLatin1(keys[size_t(i)].name), settings_table::fieldText(record, i)));
     doc.replaceKeys(kRecordGroup, entries);
 
     const bool ok = durable_file::replace(path, doc.toBytes(), &error);
@@ -98,7 +103,8 @@ QString SettingsStore::groupValue(const QString &group, const QString &key, cons
     return IniDocument::parse(bytes).value(group, key, fallback);
 }
 
-bool SettingsStore::addMissingGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues)
+bool SettingsStore::addMissingGroupKeys(
+    const QString &group, const QList<QPair<QString, QString>> &keysAndValues)
 {
     const QString path = filePath();
     QByteArray bytes;
@@ -132,7 +138,7 @@ void SettingsStore::noteSaveResult(bool ok, const QString &error)
         return;
     }
     m_lastError = QStringLiteral("The settings could not be saved: %1. They are kept in memory and saved "
-                                  "again at the next change.")
+                                 "again at the next change.")
                       .arg(error);
     if (!m_failing) {
         m_failing = true;
@@ -140,6 +146,12 @@ void SettingsStore::noteSaveResult(bool ok, const QString &error)
     }
 }
 
-bool LoadSettings() { return SettingsStore::instance().load(settingsRecord()); }
+bool LoadSettings()
+{
+    return SettingsStore::instance().load(settingsRecord());
+}
 
-bool SaveSettings() { return SettingsStore::instance().save(settingsRecord()); }
+bool SaveSettings()
+{
+    return SettingsStore::instance().save(settingsRecord());
+}

@@ -16,16 +16,40 @@ struct Member {
     settings_types::Bool SettingsRecord::*boolean = nullptr;
     settings_types::Text SettingsRecord::*text = nullptr;
 
-    Member(settings_types::Int16 SettingsRecord::*m) : int16(m) {}
-    Member(settings_types::Int32 SettingsRecord::*m) : int32(m) {}
-    Member(settings_types::Bool SettingsRecord::*m) : boolean(m) {}
-    Member(settings_types::Text SettingsRecord::*m) : text(m) {}
+    Member(settings_types::Int16 SettingsRecord::*m)
+        : int16(m)
+    {
+    }
+    Member(settings_types::Int32 SettingsRecord::*m)
+        : int32(m)
+    {
+    }
+    Member(settings_types::Bool SettingsRecord::*m)
+        : boolean(m)
+    {
+    }
+    Member(settings_types::Text SettingsRecord::*m)
+        : text(m)
+    {
+    }
 };
 
-QString storedText(qint16 value) { return QString::number(value); }
-QString storedText(qint32 value) { return QString::number(value); }
-QString storedText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
-QString storedText(const QString &value) { return value; }
+QString storedText(qint16 value)
+{
+    return QString::number(value);
+}
+QString storedText(qint32 value)
+{
+    return QString::number(value);
+}
+QString storedText(bool value)
+{
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+QString storedText(const QString &value)
+{
+    return value;
+}
 
 // Earlier versions kept PortSelected under BaseAddress; it is read from there when PortSelected is
 // absent, and only ever written as PortSelected.
@@ -88,14 +112,14 @@ bool convert(SettingsRecord &record, const Member &m, FieldType type, QStringVie
     qint64 number = 0;
     switch (type) {
     case FieldType::Int16:
-        if (!parseInteger(text, std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max(),
-                          &number))
+        if (!parseInteger(
+                text, std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max(), &number))
             return false;
         record.*m.int16 = qint16(number);
         return true;
     case FieldType::Int32:
-        if (!parseInteger(text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(),
-                          &number))
+        if (!parseInteger(
+                text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &number))
             return false;
         record.*m.int32 = qint32(number);
         return true;
@@ -118,8 +142,8 @@ bool convert(SettingsRecord &record, const Member &m, FieldType type, QStringVie
 const std::vector<Key> &keys()
 {
     static const std::vector<Key> table = {
-#define SETTING(type, key, def)                                                                       \
-    Key{#key, FieldType::type, storedText(settings_types::type(def)), legacyReadKeyOf(#key)},
+#define SETTING(type, key, def)                                                                              \
+    Key { #key, FieldType::type, storedText(settings_types::type(def)), legacyReadKeyOf(#key) },
 #include "settings/keys.def"
 #undef SETTING
     };

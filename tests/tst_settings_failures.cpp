@@ -29,7 +29,10 @@ const char kChildVariable[] = "SETTINGS_FAILURES_CHILD";
 
 enum class Fault { FolderIsFile, PathIsFolder, ImmutableFolder, ImmutableFile };
 
-QString systemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString systemReason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 bool setImmutable(const QString &path, bool on)
 {
@@ -124,9 +127,9 @@ void TestSettingsFailures::init()
 void TestSettingsFailures::episode_data()
 {
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<bool>("oldFile");   // whether a good store exists before the fault
-    QTest::addColumn<QString>("named");  // the path the message names
-    QTest::addColumn<int>("err");        // the system's reason the message gives
+    QTest::addColumn<bool>("oldFile"); // whether a good store exists before the fault
+    QTest::addColumn<QString>("named"); // the path the message names
+    QTest::addColumn<int>("err"); // the system's reason the message gives
     const QString dir = m_home.configHome() + QStringLiteral("/ZTK Electronics");
     QTest::newRow("folder is a file") << Fault::FolderIsFile << false << dir << int(ENOTDIR);
     QTest::newRow("store is a folder") << Fault::PathIsFolder << false << m_home.storeFile() << int(EISDIR);
@@ -216,7 +219,7 @@ void TestSettingsFailures::fullDisk()
     child.setProcessEnvironment(env);
     if (limit > 0) {
         child.setChildProcessModifier([limit] {
-            const rlimit rl{rlim_t(limit), rlim_t(limit)};
+            const rlimit rl { rlim_t(limit), rlim_t(limit) };
             ::setrlimit(RLIMIT_FSIZE, &rl);
             ::signal(SIGXFSZ, SIG_IGN);
         });

@@ -23,8 +23,9 @@ void TestSettingsLists::fillOrder()
     QStringList controls;
     for (const auto &list : value_lists::lists())
         controls << QString::fromLatin1(list.control);
-    QCOMPARE(controls, QStringList({"Combo4", "Combo8", "Combo5", "Combo14", "Combo9", "Combo2", "Combo3",
-                                    "Combo11", "Combo10", "Combo12", "Combo1"}));
+    QCOMPARE(controls,
+        QStringList({ "Combo4", "Combo8", "Combo5", "Combo14", "Combo9", "Combo2", "Combo3", "Combo11",
+            "Combo10", "Combo12", "Combo1" }));
 }
 
 void TestSettingsLists::lists_data()
@@ -34,18 +35,39 @@ void TestSettingsLists::lists_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("shownByDefault");
-    QTest::newRow("Combo5") << "Combo5" << "SWRAlarm" << "Reflected power alarm:" << 10 << ">80W";
-    QTest::newRow("Combo4") << "Combo4" << "AmpTempAlarm" << "Amplifier temperature alarm:" << 10 << ">90degC";
-    QTest::newRow("Combo8") << "Combo8" << "VoltageAlarm" << "PSU voltage alarm:" << 27 << ">28V";
-    QTest::newRow("Combo14") << "Combo14" << "CurrentAlarm" << "Over-current alarm:" << 98 << "8.0A";
-    QTest::newRow("Combo9") << "Combo9" << "AutoFanTemp" << "Fan activation temperature:" << 13
-                            << ">40degC(Default)";
-    QTest::newRow("Combo10") << "Combo10" << "Treble" << "Treble:" << 17 << "0.0dB(Default)";
-    QTest::newRow("Combo12") << "Combo12" << "Bass" << "Bass:" << 17 << "0.0dB(Default)";
-    QTest::newRow("Combo3") << "Combo3" << "LeftGain" << "LeftGain:" << 26 << "-3.0dB";
-    QTest::newRow("Combo2") << "Combo2" << "RightGain" << "RightGain:" << 26 << "-3.0dB";
-    QTest::newRow("Combo1") << "Combo1" << "Threshold" << "Threshold:" << 21 << "-7.50dB";
-    QTest::newRow("Combo11") << "Combo11" << "Compression" << "Compression:" << 13 << "1:2.00(Default)";
+    QTest::newRow("Combo5") << "Combo5"
+                            << "SWRAlarm"
+                            << "Reflected power alarm:" << 10 << ">80W";
+    QTest::newRow("Combo4") << "Combo4"
+                            << "AmpTempAlarm"
+                            << "Amplifier temperature alarm:" << 10 << ">90degC";
+    QTest::newRow("Combo8") << "Combo8"
+                            << "VoltageAlarm"
+                            << "PSU voltage alarm:" << 27 << ">28V";
+    QTest::newRow("Combo14") << "Combo14"
+                             << "CurrentAlarm"
+                             << "Over-current alarm:" << 98 << "8.0A";
+    QTest::newRow("Combo9") << "Combo9"
+                            << "AutoFanTemp"
+                            << "Fan activation temperature:" << 13 << ">40degC(Default)";
+    QTest::newRow("Combo10") << "Combo10"
+                             << "Treble"
+                             << "Treble:" << 17 << "0.0dB(Default)";
+    QTest::newRow("Combo12") << "Combo12"
+                             << "Bass"
+                             << "Bass:" << 17 << "0.0dB(Default)";
+    QTest::newRow("Combo3") << "Combo3"
+                            << "LeftGain"
+                            << "LeftGain:" << 26 << "-3.0dB";
+    QTest::newRow("Combo2") << "Combo2"
+                            << "RightGain"
+                            << "RightGain:" << 26 << "-3.0dB";
+    QTest::newRow("Combo1") << "Combo1"
+                            << "Threshold"
+                            << "Threshold:" << 21 << "-7.50dB";
+    QTest::newRow("Combo11") << "Combo11"
+                             << "Compression"
+                             << "Compression:" << 13 << "1:2.00(Default)";
 }
 
 void TestSettingsLists::lists()

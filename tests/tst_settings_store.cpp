@@ -43,7 +43,8 @@ SettingsRecord scrambled()
             settings_table::setFieldFromText(r, i, QStringLiteral("-7"));
             break;
         case settings_table::FieldType::Bool:
-            settings_table::setFieldFromText(r, i, keys[size_t(i)].defaultText == "True" ? u"False" : u"True");
+            settings_table::setFieldFromText(
+                r, i, keys[size_t(i)].defaultText == "True" ? u"False" : u"True");
             break;
         case settings_table::FieldType::Text:
             settings_table::setFieldFromText(r, i, QStringLiteral("scrambled"));
@@ -102,7 +103,7 @@ void TestSettingsStore::filePathFollowsEnvironment()
 {
     QCOMPARE(store().filePath(), m_home.storeFile());
     QCOMPARE(store().filePath(),
-             QSettings(QSettings::IniFormat, QSettings::UserScope, "ZTK Electronics", "ValtronaAmp+").fileName());
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "ZTK Electronics", "ValtronaAmp+").fileName());
     {
         TestStoreHome other;
         QCOMPARE(store().filePath(), other.storeFile());
@@ -143,7 +144,7 @@ void TestSettingsStore::firstSaveWritesEveryKey()
     auto s = freshQSettings();
     QVERIFY(s);
     QCOMPARE(s->status(), QSettings::NoError);
-    QCOMPARE(s->childGroups(), QStringList{kGroup});
+    QCOMPARE(s->childGroups(), QStringList { kGroup });
     s->beginGroup(kGroup);
     QCOMPARE(s->childKeys().size(), 265);
     for (const auto &key : settings_table::keys())
@@ -159,19 +160,32 @@ void TestSettingsStore::storedTexts_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("loaded");
-    QTest::newRow("False") << QByteArray("AutoRead=False") << "AutoRead" << "False";
-    QTest::newRow("false") << QByteArray("AutoRead=false") << "AutoRead" << "False";
-    QTest::newRow("0") << QByteArray("AutoRead=0") << "AutoRead" << "False";
-    QTest::newRow("-1") << QByteArray("TransmitAF=-1") << "TransmitAF" << "True";
-    QTest::newRow("empty bool") << QByteArray("AutoRead=") << "AutoRead" << "True";
-    QTest::newRow("list -1") << QByteArray("CurrentAlarm=-1") << "CurrentAlarm" << "-1";
-    QTest::newRow("70000 in 16 bits") << QByteArray("Treble=70000") << "Treble" << "8";
-    QTest::newRow("letters") << QByteArray("Bass=eight") << "Bass" << "8";
-    QTest::newRow("empty number") << QByteArray("COMSelected=") << "COMSelected" << "1";
-    QTest::newRow("TXFrequency") << QByteArray("TXFrequency=107900000") << "TXFrequency" << "107900000";
-    QTest::newRow("RT6") << QByteArray("RT6=Some text") << "RT6" << "Some text";
-    QTest::newRow("AFNum") << QByteArray("AFNum=4") << "AFNum" << "4";
-    QTest::newRow("key case matters") << QByteArray("treble=3") << "Treble" << "8";
+    QTest::newRow("False") << QByteArray("AutoRead=False") << "AutoRead"
+                           << "False";
+    QTest::newRow("false") << QByteArray("AutoRead=false") << "AutoRead"
+                           << "False";
+    QTest::newRow("0") << QByteArray("AutoRead=0") << "AutoRead"
+                       << "False";
+    QTest::newRow("-1") << QByteArray("TransmitAF=-1") << "TransmitAF"
+                        << "True";
+    QTest::newRow("empty bool") << QByteArray("AutoRead=") << "AutoRead"
+                                << "True";
+    QTest::newRow("list -1") << QByteArray("CurrentAlarm=-1") << "CurrentAlarm"
+                             << "-1";
+    QTest::newRow("70000 in 16 bits") << QByteArray("Treble=70000") << "Treble"
+                                      << "8";
+    QTest::newRow("letters") << QByteArray("Bass=eight") << "Bass"
+                             << "8";
+    QTest::newRow("empty number") << QByteArray("COMSelected=") << "COMSelected"
+                                  << "1";
+    QTest::newRow("TXFrequency") << QByteArray("TXFrequency=107900000") << "TXFrequency"
+                                 << "107900000";
+    QTest::newRow("RT6") << QByteArray("RT6=Some text") << "RT6"
+                         << "Some text";
+    QTest::newRow("AFNum") << QByteArray("AFNum=4") << "AFNum"
+                           << "4";
+    QTest::newRow("key case matters") << QByteArray("treble=3") << "Treble"
+                                      << "8";
 }
 
 void TestSettingsStore::storedTexts()
@@ -220,8 +234,13 @@ void TestSettingsStore::textRoundTrip_data()
     QTest::newRow("section look") << QStringLiteral("[ValtronaAmp%2B]");
     QTest::newRow("newlines") << QStringLiteral("line 1\nline 2\r\nline 3\n");
     QTest::newRow("tab and bell") << QStringLiteral("\ta\a");
-    QTest::newRow("NUL before hex digit") << QString::fromUtf8("a\0" "1b", 4);
-    QTest::newRow("control before hex digit") << QString::fromUtf8("\x01" "f\x1f" "0", 4);
+    QTest::newRow("NUL before hex digit") << QString::fromUtf8("a\0"
+                                                               "1b",
+        4);
+    QTest::newRow("control before hex digit") << QString::fromUtf8("\x01"
+                                                                   "f\x1f"
+                                                                   "0",
+        4);
     QTest::newRow("non-ASCII") << QString::fromUtf8("Grüße, Ωμέγα – 日本 😀");
     QTest::newRow("non-ASCII after NUL") << QString::fromUtf8("\0é", 3);
 }
@@ -255,7 +274,7 @@ void TestSettingsStore::loadSeesEachSave()
     // Texts of one length saved in quick succession: a reader that trusts file size and time
     // would hand back an older one.
     SettingsRecord record = settings_table::defaults();
-    for (const char *value : {"aaaa", "bbbb", "cccc", "dddd"}) {
+    for (const char *value : { "aaaa", "bbbb", "cccc", "dddd" }) {
         record.RT6 = QLatin1String(value);
         QVERIFY(store().save(record));
         SettingsRecord loaded;
@@ -338,7 +357,7 @@ void TestSettingsStore::addMissingGroupKeys()
     QVERIFY(store().save(record));
     m_home.writeStore(m_home.storeBytes() + "\n[Ports]\nCOM1=/dev/pts/3\n");
 
-    QVERIFY(store().addMissingGroupKeys("Ports", {{"COM1", "/dev/ttyS0"}, {"COM2", "/dev/ttyS1"}}));
+    QVERIFY(store().addMissingGroupKeys("Ports", { { "COM1", "/dev/ttyS0" }, { "COM2", "/dev/ttyS1" } }));
     QCOMPARE(store().groupValue("Ports", "COM1"), QStringLiteral("/dev/pts/3"));
     QCOMPARE(store().groupValue("Ports", "COM2"), QStringLiteral("/dev/ttyS1"));
     SettingsRecord loaded;
@@ -348,7 +367,7 @@ void TestSettingsStore::addMissingGroupKeys()
     // Nothing missing: the file is not rewritten at all.
     const QFileInfo before(m_home.storeFile());
     const QByteArray bytes = m_home.storeBytes();
-    QVERIFY(store().addMissingGroupKeys("Ports", {{"COM2", "/dev/other"}}));
+    QVERIFY(store().addMissingGroupKeys("Ports", { { "COM2", "/dev/other" } }));
     QCOMPARE(m_home.storeBytes(), bytes);
     QCOMPARE(QFileInfo(m_home.storeFile()).lastModified(), before.lastModified());
 }
@@ -358,23 +377,33 @@ void TestSettingsStore::handEdits_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("loaded");
-    QTest::newRow("group name unescaped") << QByteArray("[ValtronaAmp+]\nTreble=2\n") << "Treble" << "2";
-    QTest::newRow("blanks around") << QByteArray("[ValtronaAmp%2B]\n  Bass =  11  \n") << "Bass" << "11";
-    QTest::newRow("unquoted text trimmed") << QByteArray("[ValtronaAmp%2B]\nRT=  Hello  \n") << "RT" << "Hello";
+    QTest::newRow("group name unescaped") << QByteArray("[ValtronaAmp+]\nTreble=2\n") << "Treble"
+                                          << "2";
+    QTest::newRow("blanks around") << QByteArray("[ValtronaAmp%2B]\n  Bass =  11  \n") << "Bass"
+                                   << "11";
+    QTest::newRow("unquoted text trimmed") << QByteArray("[ValtronaAmp%2B]\nRT=  Hello  \n") << "RT"
+                                           << "Hello";
     QTest::newRow("unquoted comma") << QByteArray("[ValtronaAmp%2B]\nRT=Hello, world\n") << "RT"
                                     << "Hello, world";
-    QTest::newRow("comment after value") << QByteArray("[ValtronaAmp%2B]\nRT=a ; tail\n") << "RT" << "a";
-    QTest::newRow("typed windows path") << QByteArray("[ValtronaAmp%2B]\nAutoPSPath=c:\\program files\\x.txt\n")
-                                        << "AutoPSPath" << "c:\\program files\\x.txt";
+    QTest::newRow("comment after value") << QByteArray("[ValtronaAmp%2B]\nRT=a ; tail\n") << "RT"
+                                         << "a";
+    QTest::newRow("typed windows path")
+        << QByteArray("[ValtronaAmp%2B]\nAutoPSPath=c:\\program files\\x.txt\n") << "AutoPSPath"
+        << "c:\\program files\\x.txt";
     QTest::newRow("bool any case") << QByteArray("[ValtronaAmp%2B]\nTrayAtStart=FALSE\n") << "TrayAtStart"
                                    << "False";
     QTest::newRow("last of repeated key") << QByteArray("[ValtronaAmp%2B]\nTreble=1\nTreble=3\n") << "Treble"
                                           << "3";
-    QTest::newRow("group repeated") << QByteArray("[ValtronaAmp%2B]\nTreble=1\n[Ports]\n[ValtronaAmp%2B]\nBass=2\n")
-                                    << "Bass" << "2";
-    QTest::newRow("CRLF") << QByteArray("[ValtronaAmp%2B]\r\nTreble=6\r\nBass=5\r\n") << "Treble" << "6";
-    QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[ValtronaAmp%2B]\nTreble=4\n") << "Treble" << "4";
-    QTest::newRow("other group only") << QByteArray("[General]\nTreble=4\n[Other]\nTreble=5\n") << "Treble" << "8";
+    QTest::newRow("group repeated") << QByteArray(
+        "[ValtronaAmp%2B]\nTreble=1\n[Ports]\n[ValtronaAmp%2B]\nBass=2\n")
+                                    << "Bass"
+                                    << "2";
+    QTest::newRow("CRLF") << QByteArray("[ValtronaAmp%2B]\r\nTreble=6\r\nBass=5\r\n") << "Treble"
+                          << "6";
+    QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[ValtronaAmp%2B]\nTreble=4\n") << "Treble"
+                                     << "4";
+    QTest::newRow("other group only") << QByteArray("[General]\nTreble=4\n[Other]\nTreble=5\n") << "Treble"
+                                      << "8";
 }
 
 void TestSettingsStore::handEdits()
@@ -424,8 +453,8 @@ void TestSettingsStore::damagedFile_data()
     QTest::addColumn<int>("treble");
     QTest::addColumn<QString>("logo");
     QTest::newRow("random bytes") << noise << 8 << "ZTK Electronics ";
-    QTest::newRow("random bytes, then good keys")
-        << noise + "\n[ValtronaAmp%2B]\nTreble=3\nLogoLine1=abc\n" << 3 << "abc";
+    QTest::newRow("random bytes, then good keys") << noise + "\n[ValtronaAmp%2B]\nTreble=3\nLogoLine1=abc\n"
+                                                  << 3 << "abc";
     QTest::newRow("good keys, then random bytes")
         << "[ValtronaAmp%2B]\nTreble=3\nLogoLine1=abc\n" + noise << 3 << "abc";
     QTest::newRow("group without ]") << QByteArray("[ValtronaAmp%2B\nTreble=2\n") << 2 << "ZTK Electronics ";
@@ -442,7 +471,8 @@ void TestSettingsStore::damagedFile()
     SettingsRecord record = scrambled();
     QVERIFY(!store().load(record));
     QCOMPARE(problems.count(), 1);
-    QVERIFY2(problems.at(0).at(0).toString().contains(m_home.storeFile()), qPrintable(problems.at(0).at(0).toString()));
+    QVERIFY2(problems.at(0).at(0).toString().contains(m_home.storeFile()),
+        qPrintable(problems.at(0).at(0).toString()));
     QCOMPARE(int(record.Treble), treble);
     QCOMPARE(record.LogoLine1, logo);
     QCOMPARE(record.AF7, qint16(106));

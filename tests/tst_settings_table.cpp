@@ -52,7 +52,7 @@ void TestSettingsTable::tableShape()
     const auto &keys = settings_table::keys();
     QCOMPARE(int(keys.size()), 265);
     QSet<QString> names;
-    int perType[4] = {0, 0, 0, 0};
+    int perType[4] = { 0, 0, 0, 0 };
     for (const auto &key : keys) {
         names.insert(QString::fromLatin1(key.name));
         ++perType[int(key.type)];
@@ -98,29 +98,52 @@ void TestSettingsTable::defaults_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::newRow("Treble") << "Treble" << "8";
-    QTest::newRow("CurrentAlarm") << "CurrentAlarm" << "6";
-    QTest::newRow("AmpTempAlarm") << "AmpTempAlarm" << "7";
-    QTest::newRow("Threshold") << "Threshold" << "5";
-    QTest::newRow("COMSelected") << "COMSelected" << "1";
-    QTest::newRow("PortSelected") << "PortSelected" << "2";
-    QTest::newRow("ProgramReference") << "ProgramReference" << "128";
-    QTest::newRow("TXFrequency") << "TXFrequency" << "0";
-    QTest::newRow("PSDelay3") << "PSDelay3" << "2";
-    QTest::newRow("PSDelay4") << "PSDelay4" << "0";
-    QTest::newRow("AF2 like AF1") << "AF2" << "100";
-    QTest::newRow("AF7") << "AF7" << "106";
-    QTest::newRow("AutoRead") << "AutoRead" << "True";
-    QTest::newRow("TransmitAF") << "TransmitAF" << "False";
-    QTest::newRow("TrayAtStart") << "TrayAtStart" << "True";
-    QTest::newRow("LogoLine1 trailing blank") << "LogoLine1" << "ZTK Electronics ";
-    QTest::newRow("LogoLine2") << "LogoLine2" << "<<VALTRONA FM+>>";
-    QTest::newRow("PS5") << "PS5" << "*ORNIVA*";
-    QTest::newRow("PS15") << "PS15" << "**V1.0**";
-    QTest::newRow("PS16 eight blanks") << "PS16" << "        ";
-    QTest::newRow("PS99 eight blanks") << "PS99" << "        ";
-    QTest::newRow("AutoPSPath") << "AutoPSPath" << "c:\\program files\\Winamp\\SongName.txt";
-    QTest::newRow("WinAmpVersion") << "WinAmpVersion" << "Studio";
+    QTest::newRow("Treble") << "Treble"
+                            << "8";
+    QTest::newRow("CurrentAlarm") << "CurrentAlarm"
+                                  << "6";
+    QTest::newRow("AmpTempAlarm") << "AmpTempAlarm"
+                                  << "7";
+    QTest::newRow("Threshold") << "Threshold"
+                               << "5";
+    QTest::newRow("COMSelected") << "COMSelected"
+                                 << "1";
+    QTest::newRow("PortSelected") << "PortSelected"
+                                  << "2";
+    QTest::newRow("ProgramReference") << "ProgramReference"
+                                      << "128";
+    QTest::newRow("TXFrequency") << "TXFrequency"
+                                 << "0";
+    QTest::newRow("PSDelay3") << "PSDelay3"
+                              << "2";
+    QTest::newRow("PSDelay4") << "PSDelay4"
+                              << "0";
+    QTest::newRow("AF2 like AF1") << "AF2"
+                                  << "100";
+    QTest::newRow("AF7") << "AF7"
+                         << "106";
+    QTest::newRow("AutoRead") << "AutoRead"
+                              << "True";
+    QTest::newRow("TransmitAF") << "TransmitAF"
+                                << "False";
+    QTest::newRow("TrayAtStart") << "TrayAtStart"
+                                 << "True";
+    QTest::newRow("LogoLine1 trailing blank") << "LogoLine1"
+                                              << "ZTK Electronics ";
+    QTest::newRow("LogoLine2") << "LogoLine2"
+                               << "<<VALTRONA FM+>>";
+    QTest::newRow("PS5") << "PS5"
+                         << "*ORNIVA*";
+    QTest::newRow("PS15") << "PS15"
+                          << "**V1.0**";
+    QTest::newRow("PS16 eight blanks") << "PS16"
+                                       << "        ";
+    QTest::newRow("PS99 eight blanks") << "PS99"
+                                       << "        ";
+    QTest::newRow("AutoPSPath") << "AutoPSPath"
+                                << "c:\\program files\\Winamp\\SongName.txt";
+    QTest::newRow("WinAmpVersion") << "WinAmpVersion"
+                                   << "Studio";
 }
 
 void TestSettingsTable::defaults()
@@ -139,28 +162,72 @@ void TestSettingsTable::conversions_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("loaded");
     QTest::addColumn<bool>("converted");
-    QTest::newRow("bool False") << "AutoRead" << "False" << "False" << true;
-    QTest::newRow("bool any case") << "AutoRead" << "fALSe" << "False" << true;
-    QTest::newRow("bool 0") << "AutoRead" << "0" << "False" << true;
-    QTest::newRow("bool -1") << "TransmitAF" << "-1" << "True" << true;
-    QTest::newRow("bool TRUE") << "TransmitAF" << "TRUE" << "True" << true;
-    QTest::newRow("bool big number") << "TransmitAF" << "123456789012345678901234" << "True" << true;
-    QTest::newRow("bool 000") << "AutoRead" << "000" << "False" << true;
-    QTest::newRow("bool empty, default false") << "TransmitAF" << "" << "False" << false;
-    QTest::newRow("bool empty, default true") << "AutoRead" << "" << "True" << false;
-    QTest::newRow("bool word") << "TransmitAF" << "yes" << "False" << false;
-    QTest::newRow("list position -1") << "CurrentAlarm" << "-1" << "-1" << true;
-    QTest::newRow("16-bit lowest") << "Bass" << "-32768" << "-32768" << true;
-    QTest::newRow("16-bit highest") << "Bass" << "32767" << "32767" << true;
-    QTest::newRow("16-bit beyond") << "Treble" << "70000" << "8" << false;
-    QTest::newRow("16-bit just beyond") << "Treble" << "32768" << "8" << false;
-    QTest::newRow("letters") << "Treble" << "abc" << "8" << false;
-    QTest::newRow("fraction") << "Treble" << "8.0" << "8" << false;
-    QTest::newRow("empty number") << "COMSelected" << "" << "1" << false;
-    QTest::newRow("32-bit beyond 16") << "TXFrequency" << "98500000" << "98500000" << true;
-    QTest::newRow("32-bit beyond 32") << "TXFrequency" << "3000000000" << "0" << false;
-    QTest::newRow("text kept") << "RT6" << " a, \"b\" " << " a, \"b\" " << true;
-    QTest::newRow("empty text") << "LogoLine1" << "" << "" << true;
+    QTest::newRow("bool False") << "AutoRead"
+                                << "False"
+                                << "False" << true;
+    QTest::newRow("bool any case") << "AutoRead"
+                                   << "fALSe"
+                                   << "False" << true;
+    QTest::newRow("bool 0") << "AutoRead"
+                            << "0"
+                            << "False" << true;
+    QTest::newRow("bool -1") << "TransmitAF"
+                             << "-1"
+                             << "True" << true;
+    QTest::newRow("bool TRUE") << "TransmitAF"
+                               << "TRUE"
+                               << "True" << true;
+    QTest::newRow("bool big number") << "TransmitAF"
+                                     << "123456789012345678901234"
+                                     << "True" << true;
+    QTest::newRow("bool 000") << "AutoRead"
+                              << "000"
+                              << "False" << true;
+    QTest::newRow("bool empty, default false") << "TransmitAF"
+                                               << ""
+                                               << "False" << false;
+    QTest::newRow("bool empty, default true") << "AutoRead"
+                                              << ""
+                                              << "True" << false;
+    QTest::newRow("bool word") << "TransmitAF"
+                               << "yes"
+                               << "False" << false;
+    QTest::newRow("list position -1") << "CurrentAlarm"
+                                      << "-1"
+                                      << "-1" << true;
+    QTest::newRow("16-bit lowest") << "Bass"
+                                   << "-32768"
+                                   << "-32768" << true;
+    QTest::newRow("16-bit highest") << "Bass"
+                                    << "32767"
+                                    << "32767" << true;
+    QTest::newRow("16-bit beyond") << "Treble"
+                                   << "70000"
+                                   << "8" << false;
+    QTest::newRow("16-bit just beyond") << "Treble"
+                                        << "32768"
+                                        << "8" << false;
+    QTest::newRow("letters") << "Treble"
+                             << "abc"
+                             << "8" << false;
+    QTest::newRow("fraction") << "Treble"
+                              << "8.0"
+                              << "8" << false;
+    QTest::newRow("empty number") << "COMSelected"
+                                  << ""
+                                  << "1" << false;
+    QTest::newRow("32-bit beyond 16") << "TXFrequency"
+                                      << "98500000"
+                                      << "98500000" << true;
+    QTest::newRow("32-bit beyond 32") << "TXFrequency"
+                                      << "3000000000"
+                                      << "0" << false;
+    QTest::newRow("text kept") << "RT6"
+                               << " a, \"b\" "
+                               << " a, \"b\" " << true;
+    QTest::newRow("empty text") << "LogoLine1"
+                                << ""
+                                << "" << true;
 }
 
 void TestSettingsTable::conversions()
