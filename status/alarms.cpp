@@ -15,7 +15,7 @@ std::optional<States> decode(QStringView code)
     if (n > 31)
         return std::nullopt;
 
-    States states{};
+    States states {};
     for (int bit = 0; bit < 5; ++bit)
         states[bit] = (n >> bit) & 1;
     return states;

@@ -28,8 +28,8 @@ qint64 appendBounded(QString &buffer, const char *bytes, qsizetype n, qsizetype 
 
 } // namespace
 
-void ReportCollector::feed(const QByteArray &bytes,
-                           const std::function<void(const QString &report)> &onReport)
+void ReportCollector::feed(
+    const QByteArray &bytes, const std::function<void(const QString &report)> &onReport)
 {
     // Runs between "$" are appended in one step each: the result is the same as one character at a
     // time, without a call per character.

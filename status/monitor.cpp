@@ -5,7 +5,9 @@
 #include "settings/record.h"
 
 StatusMonitor::StatusMonitor(SerialLink &link, PortCheck &check, QObject *parent)
-    : QObject(parent), m_link(link), m_check(check)
+    : QObject(parent)
+    , m_link(link)
+    , m_check(check)
 {
     m_staleTimer.setSingleShot(true);
     connect(&m_staleTimer, &QTimer::timeout, this, &StatusMonitor::updateStale);
@@ -48,8 +50,8 @@ void StatusMonitor::receive(const QByteArray &bytes)
 
     // Without a "$" and without overflow the buffer can only have grown; otherwise compare with
     // the text from before (a shallow copy, cheap until the buffer is written).
-    const bool mayRestore =
-        bytes.contains('$') || buffer().size() + bytes.size() > ReportCollector::kCapacity;
+    const bool mayRestore
+        = bytes.contains('$') || buffer().size() + bytes.size() > ReportCollector::kCapacity;
     const QString before = mayRestore ? buffer() : QString();
 
     int reports = 0;

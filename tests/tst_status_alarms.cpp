@@ -17,6 +17,7 @@ class TestStatusAlarms : public QObject
     }
 
 private slots:
+    // clang-format off
     void namedCodes_data()
     {
         QTest::addColumn<QString>("code");
@@ -33,6 +34,7 @@ private slots:
         QTest::newRow("21 AMP T + PSU T + RF OVERDRIVE") << "21" << "10101";
         QTest::newRow("31 all red") << "31" << "11111";
     }
+    // clang-format on
     void namedCodes()
     {
         QFETCH(QString, code);
@@ -60,6 +62,7 @@ private slots:
         QCOMPARE(pictures.size(), 32);
     }
 
+    // clang-format off
     void refused_data()
     {
         QTest::addColumn<QString>("code");
@@ -76,6 +79,7 @@ private slots:
         QTest::newRow("other script digits") << QString::fromUtf8("\u0660\u0665"); // Arabic-Indic 05
         QTest::newRow("fullwidth digits") << QString::fromUtf8("\uFF10\uFF15");
     }
+    // clang-format on
     void refused()
     {
         QFETCH(QString, code);

@@ -17,8 +17,7 @@ class TestStatusCollector : public QObject
     };
 
     // Feeds `stream` in pieces whose sizes `nextSize` chooses.
-    template <typename NextSize>
-    static Outcome feedInPieces(const QByteArray &stream, NextSize nextSize)
+    template <typename NextSize> static Outcome feedInPieces(const QByteArray &stream, NextSize nextSize)
     {
         ReportCollector c;
         Outcome out;
@@ -70,6 +69,7 @@ class TestStatusCollector : public QObject
     }
 
 private slots:
+    // clang-format off
     void burstSizesDoNotMatter_data()
     {
         QTest::addColumn<int>("seed");
@@ -79,6 +79,7 @@ private slots:
         QTest::newRow("bursts up to 5000") << 3 << 5000;
         QTest::newRow("bursts up to 20000") << 4 << 20000;
     }
+    // clang-format on
     void burstSizesDoNotMatter()
     {
         QFETCH(int, seed);
@@ -92,7 +93,7 @@ private slots:
         QRandomGenerator rng(seed);
         const Outcome random = feedInPieces(stream, [&] { return rng.bounded(1, maxBurst + 1); });
 
-        for (const Outcome *o : {&whole, &single, &random}) {
+        for (const Outcome *o : { &whole, &single, &random }) {
             QCOMPARE(o->reports, model.reports);
             QCOMPARE(o->buffer, model.buffer);
             QCOMPARE(o->dropped, model.dropped);
@@ -105,10 +106,10 @@ private slots:
         ReportCollector c;
         QStringList reports;
         c.feed("Pfwd=1$2W,Pref=3,", [&](const QString &r) { reports << r; });
-        QCOMPARE(reports, QStringList{"Pfwd=1"});
+        QCOMPARE(reports, QStringList { "Pfwd=1" });
         QCOMPARE(c.buffer(), QStringLiteral("2W,Pref=3,"));
         c.feed("$", [&](const QString &r) { reports << r; });
-        QCOMPARE(reports, (QStringList{"Pfwd=1", "2W,Pref=3,"}));
+        QCOMPARE(reports, (QStringList { "Pfwd=1", "2W,Pref=3," }));
         QVERIFY(c.buffer().isEmpty());
     }
 
@@ -117,7 +118,7 @@ private slots:
         ReportCollector c;
         QStringList reports;
         c.feed("$$a$", [&](const QString &r) { reports << r; });
-        QCOMPARE(reports, (QStringList{"", "", "a"}));
+        QCOMPARE(reports, (QStringList { "", "", "a" }));
         QVERIFY(c.buffer().isEmpty());
     }
 
@@ -150,7 +151,7 @@ private slots:
         c.feed(QByteArray("\x00\x7f\x80\xe9\xff", 5), {});
         const QString b = c.buffer();
         QCOMPARE(b.size(), 5);
-        const char16_t expected[] = {0x00, 0x7f, 0x80, 0xe9, 0xff};
+        const char16_t expected[] = { 0x00, 0x7f, 0x80, 0xe9, 0xff };
         for (int i = 0; i < 5; ++i)
             QCOMPARE(b[i].unicode(), expected[i]);
     }
@@ -162,9 +163,10 @@ private slots:
         c.feed("Pfwd=9W,", {});
         c.clear();
         c.feed("Pref=1W,$", [&](const QString &r) { reports << r; });
-        QCOMPARE(reports, QStringList{"Pref=1W,"});
+        QCOMPARE(reports, QStringList { "Pref=1W," });
     }
 
+    // clang-format off
     void capKeepsTheNewest_data()
     {
         QTest::addColumn<int>("length");
@@ -175,6 +177,7 @@ private slots:
         QTest::newRow("one over, one burst") << ReportCollector::kCapacity + 1 << 100000;
         QTest::newRow("far over, bursts of 777") << 50000 << 777;
     }
+    // clang-format on
     void capKeepsTheNewest()
     {
         QFETCH(int, length);
@@ -210,7 +213,7 @@ private slots:
             c.feed("y", {});
         QCOMPARE(c.buffer().size(), ReportCollector::kCapacity);
         QVERIFY2(c.buffer().capacity() <= 4 * ReportCollector::kCapacity,
-                 qPrintable(QString::number(c.buffer().capacity())));
+            qPrintable(QString::number(c.buffer().capacity())));
         QCOMPARE(c.buffer(), QString(ReportCollector::kCapacity, u'y'));
     }
 };

@@ -36,6 +36,7 @@ class TestStatusReport : public QObject
     }
 
 private slots:
+    // clang-format off
     void fieldTable_data()
     {
         QTest::addColumn<QString>("key");
@@ -60,6 +61,7 @@ private slots:
         QTest::newRow("14") << "Firmware=" << "Text14" << "Firmware version:" << "-------" << "v2.07b";
         QTest::newRow("15") << "PowerLimit=" << "Text11" << "Power limit:" << "9999W" << "150W";
     }
+    // clang-format on
     void fieldTable()
     {
         QFETCH(QString, key);
@@ -91,6 +93,7 @@ private slots:
     // `before` is applied to the initial display first; `changes` lists the boxes that must differ
     // from what `before` left ("Control=text"), every other box must be as `before` left it. A
     // level of -1 and an empty alarm picture mean "as `before` left it".
+    // clang-format off
     void apply_data()
     {
         QTest::addColumn<QString>("before");
@@ -143,6 +146,7 @@ private slots:
         QTest::newRow("AlarmCode first occurrence") << none << "AlarmCode=10,AlarmCode=21," << QStringList{}
                                                     << -1 << "01010";
     }
+    // clang-format on
     void apply()
     {
         QFETCH(QString, before);
