@@ -1,1 +1,233 @@
-// placeholder until implemented
+#include "link/serial_link.h"
+
+#include "link/port_map.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#endif
+
+namespace {
+
+QString missingText(int port, const QString &path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("COM %1 is not mapped to any device").arg(port);
+    return QStringLiteral("The device %1 of COM %2 does not exist").arg(path).arg(port);
+}
+
+#ifdef Q_OS_UNIX
+bool inOwnGroups(gid_t gid)
+{
+    if (getegid() == gid)
+        return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[size_t(i)] == gid)
+            return true;
+    }
+    return false;
+}
+
+// Whether the group database makes the user a member of `group`: a member that the running session
+// does not know of yet was added after logging in.
+bool listedAsMember(const struct group &group)
+{
+    const struct passwd *user = getpwuid(getuid());
+    if (!user)
+        return false;
+    if (user->pw_gid == group.gr_gid)
+        return true;
+    for (char **member = group.gr_mem; member && *member; ++member) {
+        if (qstrcmp(*member, user->pw_name) == 0)
+            return true;
+    }
+    return false;
+}
+#endif
+
+} // namespace
+
+QString permissionAdviceText(const QString &device)
+{
+    const QString head = QStringLiteral("No permission to open %1").arg(device);
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+        return head + QLatin1Char('.');
+    const struct group *owner = getgrgid(info.st_gid);
+    const QString group = owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid);
+    if (inOwnGroups(info.st_gid)) {
+        return head
+            + QStringLiteral(": it belongs to group %1, which you are in, but its permissions do not let the "
+                             "group read and write it.")
+                  .arg(group);
+    }
+    if (owner && listedAsMember(*owner)) {
+        return head
+            + QStringLiteral(": it belongs to group %1. You have been added to %1, but this session started "
+                             "before that: log out and log in again.")
+                  .arg(group);
+    }
+    return head
+        + QStringLiteral(": it belongs to group %1, and you are not in it. Run `sudo usermod -aG %1 $USER`, "
+                         "then log out and log in again.")
+              .arg(group);
+#else
+    return head + QLatin1Char('.');
+#endif
+}
+
+SerialLink::SerialLink(QObject *parent, std::function<QString(int)> resolve)
+    : QObject(parent), m_resolve(resolve ? std::move(resolve) : std::function<QString(int)>(port_map::devicePath)),
+      m_serial(new QSerialPort(this))
+{
+    connect(m_serial, &QSerialPort::readyRead, this, [this] {
+        const QByteArray bytes = m_serial->readAll();
+        if (!bytes.isEmpty())
+            emit received(bytes);
+    });
+    connect(m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        if (!m_serial->isOpen())
+            return; // open() reports its own failures
+        if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError) {
+            // Close before anything else: after an unplug the port would otherwise report the same
+            // read error again at every turn of the event loop, at full CPU.
+            const QString path = m_openPath;
+            close();
+            report(LinkFailure::Lost, QStringLiteral("The connection on %1 was lost: the adapter was "
+                                                     "unplugged or the device went away")
+                                          .arg(path));
+        } else if (error == QSerialPort::WriteError) {
+            const QString path = m_openPath;
+            close();
+            report(LinkFailure::WriteFailed, QStringLiteral("Writing to %1 failed").arg(path));
+        }
+    });
+}
+
+SerialLink::~SerialLink()
+{
+    // The port goes with the link, without a last openChanged to a half-destroyed owner.
+    QSignalBlocker quiet(this);
+    close();
+}
+
+void SerialLink::setPortNumber(int port)
+{
+    m_port = port;
+}
+
+QString SerialLink::devicePath() const
+{
+    return m_resolve(m_port);
+}
+
+LinkFailure SerialLink::open()
+{
+    if (isOpen())
+        return LinkFailure::None;
+
+    const QString path = devicePath();
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return fail(LinkFailure::Missing, missingText(m_port, path));
+
+    m_serial->setPortName(path);
+    m_serial->setBaudRate(QSerialPort::Baud9600);
+    m_serial->setDataBits(QSerialPort::Data8);
+    m_serial->setParity(QSerialPort::NoParity);
+    m_serial->setStopBits(QSerialPort::OneStop);
+    m_serial->setFlowControl(QSerialPort::NoFlowControl);
+
+    if (!m_serial->open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = m_serial->error();
+        const QString why = m_serial->errorString();
+        m_serial->clearError();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return fail(LinkFailure::Missing, missingText(m_port, path));
+        case QSerialPort::PermissionError: {
+            // The port layer says "permission" both for a refused device and for one another program
+            // holds (its lock file or exclusive mode). A device we may read and write is a held one.
+            const bool locked = why.contains(QLatin1String("locking"), Qt::CaseInsensitive);
+            const QByteArray native = QFile::encodeName(path);
+            if (locked || ::access(native.constData(), R_OK | W_OK) == 0)
+                return fail(LinkFailure::Busy,
+                            QStringLiteral("%1 (COM %2) is in use by another program").arg(path).arg(m_port));
+            return fail(LinkFailure::Permission, permissionAdviceText(path));
+        }
+        default:
+            return fail(LinkFailure::Other, QStringLiteral("%1 (COM %2) could not be opened: %3")
+                                                .arg(path)
+                                                .arg(m_port)
+                                                .arg(why));
+        }
+    }
+
+    // Pseudo-terminals and some adapters refuse the modem lines; the link works without them.
+    m_serial->setRequestToSend(true);
+    m_serial->setDataTerminalReady(true);
+    m_serial->clearError();
+
+    m_openPath = path;
+    m_lastFailure = LinkFailure::None;
+    m_lastError.clear();
+    emit openChanged(true);
+    return LinkFailure::None;
+}
+
+void SerialLink::close()
+{
+    if (!m_serial->isOpen())
+        return;
+    m_serial->close();
+    m_serial->clearError();
+    m_openPath.clear();
+    emit openChanged(false);
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_serial->isOpen();
+}
+
+bool SerialLink::write(const QByteArray &bytes)
+{
+    if (!isOpen()) {
+        report(LinkFailure::NotOpen, QStringLiteral("COM %1 is not open: nothing was sent").arg(m_port));
+        return false;
+    }
+    const QString path = m_openPath;
+    const qint64 queued = m_serial->write(bytes);
+    if (queued != bytes.size()) {
+        report(LinkFailure::WriteFailed, QStringLiteral("Writing to %1 failed").arg(path));
+        return false;
+    }
+    // Hand the bytes to the device now, without waiting for them to leave, so that each call is one
+    // write of its own and nothing lingers in our buffer while the caller goes on.
+    m_serial->flush();
+    return isOpen(); // a write error found by the flush has closed the link and said so
+}
+
+LinkFailure SerialLink::fail(LinkFailure kind, const QString &text)
+{
+    m_lastFailure = kind;
+    m_lastError = text;
+    return kind;
+}
+
+void SerialLink::report(LinkFailure kind, const QString &text)
+{
+    fail(kind, text);
+    emit failed(kind, text);
+}

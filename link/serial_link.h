@@ -54,6 +54,7 @@ signals:
 
 private:
     LinkFailure fail(LinkFailure kind, const QString &text);
+    void report(LinkFailure kind, const QString &text); // fail() and emit failed()
 
     std::function<QString(int)> m_resolve;
     QSerialPort *m_serial = nullptr;
@@ -62,3 +63,7 @@ private:
     QString m_lastError;
     LinkFailure m_lastFailure = LinkFailure::None;
 };
+
+// Why the user may not open `device`, for the operator: the group that owns it, and the command
+// that makes the user a member (or, when the membership is newer than the session, to log in again).
+QString permissionAdviceText(const QString &device);
