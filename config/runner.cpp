@@ -8,7 +8,9 @@ namespace {
 const QString kFallbackFailure = QStringLiteral("The transmitter link failed; the download was stopped");
 }
 
-ScriptRunner::ScriptRunner(SerialLink &link, QObject *parent) : QObject(parent), m_link(link)
+ScriptRunner::ScriptRunner(SerialLink &link, QObject *parent)
+    : QObject(parent)
+    , m_link(link)
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);

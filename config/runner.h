@@ -23,20 +23,20 @@ public:
 
 signals:
     void progress(const QString &text, int value);
-    void finished();                      // every step was carried out
-    void failed(const QString &text);     // stopped early; the progress report has been reset
+    void finished(); // every step was carried out
+    void failed(const QString &text); // stopped early; the progress report has been reset
     void runningChanged(bool running);
 
 private:
     void runSteps();
-    void stop();                          // after the last step: finished()
-    void abort(const QString &linkText);  // on a failure: progress(text, 0), then failed(text)
+    void stop(); // after the last step: finished()
+    void abort(const QString &linkText); // on a failure: progress(text, 0), then failed(text)
 
     SerialLink &m_link;
     scripts::Script m_script;
     int m_next = 0;
     bool m_running = false;
-    quint64 m_generation = 0;             // tells a stopped or restarted script from the one in hand
+    quint64 m_generation = 0; // tells a stopped or restarted script from the one in hand
     QTimer m_timer;
-    QElapsedTimer m_sinceWrite;           // a pause counts from the last write (or the last pause)
+    QElapsedTimer m_sinceWrite; // a pause counts from the last write (or the last pause)
 };

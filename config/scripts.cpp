@@ -21,17 +21,18 @@ struct SettingStep {
 };
 
 const std::array<SettingStep, 6> kSettingSteps = { {
-    { frames::Command::FO, &SettingsRecord::TXPower, "TXPower", "Output power",
-      "Setting output power... 15%", 3 },
-    { frames::Command::FAS, &SettingsRecord::SWRAlarm, "SWRAlarm", "SWR alarm", "Setting SWR alarm... 25%", 6 },
+    { frames::Command::FO, &SettingsRecord::TXPower, "TXPower", "Output power", "Setting output power... 15%",
+        3 },
+    { frames::Command::FAS, &SettingsRecord::SWRAlarm, "SWRAlarm", "SWR alarm", "Setting SWR alarm... 25%",
+        6 },
     { frames::Command::FAT, &SettingsRecord::AmpTempAlarm, "AmpTempAlarm", "Amplifier temperature alarm",
-      "Setting amplifier TEMP alarm... 40%", 9 },
+        "Setting amplifier TEMP alarm... 40%", 9 },
     { frames::Command::FAU, &SettingsRecord::VoltageAlarm, "VoltageAlarm", "Power supply voltage alarm",
-      "Setting power supply voltage alarm... 60%", 12 },
+        "Setting power supply voltage alarm... 60%", 12 },
     { frames::Command::FAC, &SettingsRecord::CurrentAlarm, "CurrentAlarm", "Over-current alarm",
-      "Setting current alarm... 75%", 15 },
+        "Setting current alarm... 75%", 15 },
     { frames::Command::FAA, &SettingsRecord::AutoFanTemp, "AutoFanTemp", "Fan activation temperature",
-      "Setting Fan activation temperature... 90%", 18 },
+        "Setting Fan activation temperature... 90%", 18 },
 } };
 
 const QString kReady = QStringLiteral("Ready");
@@ -58,18 +59,17 @@ struct LogoLineSteps {
 };
 
 const LogoLineSteps kLine1 = { frames::Command::FL1, "Setting LOGO line1... 10%",
-                               { "Setting LOGO line1... 20%", "Setting LOGO line1... 30%",
-                                 "Setting LOGO line1... 40%", "Setting LOGO line1... 50%" },
-                               { 1, 3, 4, 6, 8 } };
+    { "Setting LOGO line1... 20%", "Setting LOGO line1... 30%", "Setting LOGO line1... 40%",
+        "Setting LOGO line1... 50%" },
+    { 1, 3, 4, 6, 8 } };
 const LogoLineSteps kLine2 = { frames::Command::FL2, nullptr,
-                               { "Setting LOGO line2... 60%", "Setting LOGO line2... 70%",
-                                 "Setting LOGO line2... 80%", "Setting LOGO line2... 90%" },
-                               { 0, 10, 12, 14, 16 } };
+    { "Setting LOGO line2... 60%", "Setting LOGO line2... 70%", "Setting LOGO line2... 80%",
+        "Setting LOGO line2... 90%" },
+    { 0, 10, 12, 14, 16 } };
 
 // A logo frame: lead, letters, 01, pause, then each four-character piece followed by its progress
 // and a pause, then 02 and a pause. An absent piece writes nothing but keeps its progress and pause.
-void appendLogoFrame(Script &script, const LogoLineSteps &steps, const QString &line,
-                     const Step *beforeEnd)
+void appendLogoFrame(Script &script, const LogoLineSteps &steps, const QString &line, const Step *beforeEnd)
 {
     const QByteArray bytes = logo_line::toBytes(line).left(logo_line::kLength);
     const frames::Fields fields = frames::logoFrame(steps.command, bytes);
@@ -111,8 +111,8 @@ std::variant<Script, QString> amplifier(const SettingsRecord &record)
         const char byte = char(quint8(int(record.*(s.field)) + 4));
         appendSettingFrame(script, frames::frame(s.command, byte), QString::fromLatin1(s.text), s.value);
     }
-    appendSettingFrame(script, frames::storeSettings(), QStringLiteral("Sending store settings command... 100%"),
-                       21);
+    appendSettingFrame(
+        script, frames::storeSettings(), QStringLiteral("Sending store settings command... 100%"), 21);
     script.append(Step::progress(kReady, 0));
     return script;
 }

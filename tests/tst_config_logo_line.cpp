@@ -20,16 +20,23 @@ void TestLogoLine::applyRule_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("three characters get 13 blanks") << "abc" << "abc             ";
-    QTest::newRow("twenty characters keep the first 16") << "ABCDEFGHIJKLMNOPQRST" << "ABCDEFGHIJKLMNOP";
-    QTest::newRow("empty becomes 16 blanks") << "" << "                ";
-    QTest::newRow("exactly 16 unchanged") << "<<VALTRONA FM+>>" << "<<VALTRONA FM+>>";
-    QTest::newRow("blanks at either end are kept") << "  mid  " << "  mid           ";
-    QTest::newRow("Latin-1 letters kept") << QString::fromUtf8("Caf\u00e9 \u00dcber") << QString::fromUtf8("Caf\u00e9 \u00dcber       ");
-    QTest::newRow("no Latin-1 code becomes ?") << QString::fromUtf8("5\u20ac \u0141\u00f3d\u017a")
-                                               << QString::fromUtf8("5? ?\u00f3d?         ");
+    QTest::newRow("three characters get 13 blanks") << "abc"
+                                                    << "abc             ";
+    QTest::newRow("twenty characters keep the first 16") << "ABCDEFGHIJKLMNOPQRST"
+                                                         << "ABCDEFGHIJKLMNOP";
+    QTest::newRow("empty becomes 16 blanks") << ""
+                                             << "                ";
+    QTest::newRow("exactly 16 unchanged") << "<<VALTRONA FM+>>"
+                                          << "<<VALTRONA FM+>>";
+    QTest::newRow("blanks at either end are kept") << "  mid  "
+                                                   << "  mid           ";
+    QTest::newRow("Latin-1 letters kept")
+        << QString::fromUtf8("Caf\u00e9 \u00dcber") << QString::fromUtf8("Caf\u00e9 \u00dcber       ");
+    QTest::newRow("no Latin-1 code becomes ?")
+        << QString::fromUtf8("5\u20ac \u0141\u00f3d\u017a") << QString::fromUtf8("5? ?\u00f3d?         ");
     // A character outside the basic plane is two UTF-16 units but one character: one "?".
-    QTest::newRow("surrogate pair is one character") << QString::fromUtf8("a\U0001F4FBb") << "a?b             ";
+    QTest::newRow("surrogate pair is one character")
+        << QString::fromUtf8("a\U0001F4FBb") << "a?b             ";
     QTest::newRow("pair at the cut is not split")
         << QString::fromUtf8("ABCDEFGHIJKLMNO\U0001F4FBZ") << "ABCDEFGHIJKLMNO?";
 }
@@ -72,12 +79,13 @@ void TestLogoLine::toBytes_data()
     QTest::addColumn<QByteArray>("bytes");
 
     QTest::newRow("ASCII as is") << "FM+" << QByteArray("FM+");
-    QTest::newRow("Latin-1 as single bytes") << QString::fromUtf8("\u00e9\u00b0\u00ff")
-                                             << QByteArray::fromHex("e9b0ff");
+    QTest::newRow("Latin-1 as single bytes")
+        << QString::fromUtf8("\u00e9\u00b0\u00ff") << QByteArray::fromHex("e9b0ff");
     QTest::newRow("no Latin-1 code becomes ?") << QString::fromUtf8("a\u20acb") << QByteArray("a?b");
     QTest::newRow("a pair gives one byte") << QString::fromUtf8("\U0001F4FB!") << QByteArray("?!");
     QTest::newRow("not cut to 16") << "ABCDEFGHIJKLMNOPQRST" << QByteArray("ABCDEFGHIJKLMNOPQRST");
-    QTest::newRow("control characters pass") << QString::fromLatin1("\x01\x7f", 2) << QByteArray::fromHex("017f");
+    QTest::newRow("control characters pass")
+        << QString::fromLatin1("\x01\x7f", 2) << QByteArray::fromHex("017f");
 }
 
 void TestLogoLine::toBytes()

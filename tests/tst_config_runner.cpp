@@ -1,0 +1,237 @@
+// The script runner over a real serial link on a pseudo-terminal: bytes in order, pauses on timers
+// while the event loop keeps turning, one script at a time, and a stop at the first link failure.
+#include "config/runner.h"
+#include "link/serial_link.h"
+#include "support/pty_pair.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+
+using scripts::Script;
+using scripts::Step;
+
+namespace {
+
+// What the transmitter's end received and, sampled at every turn of the event loop, when.
+struct Wire {
+    explicit Wire(PtyPair &pty)
+        : m_pty(pty)
+    {
+        m_clock.start();
+    }
+    void sample()
+    {
+        const QByteArray got = m_pty.takeWritten();
+        bytes += got;
+        for (int i = 0; i < got.size(); ++i)
+            times.append(m_clock.elapsed());
+    }
+    QByteArray bytes;
+    QList<qint64> times; // ms since the start, one per byte
+
+private:
+    PtyPair &m_pty;
+    QElapsedTimer m_clock;
+};
+
+constexpr int kPauseMs = 100;
+const QByteArray kFirstBytes = QByteArray::fromHex("0000") + "AB"; // what goes out before the first pause
+const QByteArray kAllBytes = kFirstBytes + "CDEF";
+
+// A short script shaped like a download: writes, progress at its points, two pauses.
+Script shortScript(int pauseMs = kPauseMs)
+{
+    return {
+        Step::write(QByteArray("\x00\x00", 2)),
+        Step::write("AB"),
+        Step::progress("one", 1),
+        Step::pause(pauseMs),
+        Step::write("CD"),
+        Step::progress("two", 2),
+        Step::pause(pauseMs),
+        Step::write("EF"),
+        Step::progress("Ready", 0),
+    };
+}
+
+// Everything the runner tells, in the order it tells it.
+struct RunnerLog {
+    explicit RunnerLog(ScriptRunner &runner)
+    {
+        QObject::connect(&runner, &ScriptRunner::progress, &runner,
+            [this](const QString &t, int v) { events << QStringLiteral("progress %1 %2").arg(v).arg(t); });
+        QObject::connect(&runner, &ScriptRunner::runningChanged, &runner,
+            [this](bool r) { events << QStringLiteral("running %1").arg(r); });
+        QObject::connect(&runner, &ScriptRunner::finished, &runner, [this] { events << "finished"; });
+        QObject::connect(
+            &runner, &ScriptRunner::failed, &runner, [this](const QString &t) { events << "failed " + t; });
+    }
+    QStringList events;
+};
+
+} // namespace
+
+class TestRunner : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void runsInOrderWithoutBlocking();
+    void refusesSecondScriptWhileRunning();
+    void stopsAtLinkFailure_data();
+    void stopsAtLinkFailure();
+
+private:
+    TestStoreHome m_home;
+    PtyPair *m_pty = nullptr;
+    SerialLink *m_link = nullptr;
+};
+
+void TestRunner::init()
+{
+    m_pty = new PtyPair;
+    QVERIFY(m_pty->isValid());
+    const QString path = m_pty->path();
+    m_link = new SerialLink(nullptr, [path](int) { return path; });
+    QCOMPARE(m_link->open(), LinkFailure::None);
+}
+
+void TestRunner::cleanup()
+{
+    delete m_link;
+    delete m_pty;
+    m_link = nullptr;
+    m_pty = nullptr;
+}
+
+void TestRunner::runsInOrderWithoutBlocking()
+{
+    ScriptRunner runner(*m_link);
+    RunnerLog log(runner);
+    QSignalSpy finished(&runner, &ScriptRunner::finished);
+    Wire wire(*m_pty);
+
+    // A 0 ms timer fires at every turn of the event loop; a blocking pause would show as a long gap.
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(0);
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+        wire.sample();
+    });
+
+    QElapsedTimer total;
+    total.start();
+    QVERIFY(runner.start(shortScript()));
+    QVERIFY(runner.isRunning());
+    sinceTick.start();
+    ticker.start();
+    QVERIFY(finished.wait(5000));
+    const qint64 elapsed = total.elapsed();
+    QTRY_COMPARE(wire.bytes.size(), kAllBytes.size());
+    ticker.stop();
+
+    QCOMPARE(log.events,
+        (QStringList {
+            "running 1", "progress 1 one", "progress 2 two", "progress 0 Ready", "running 0", "finished" }));
+    QVERIFY(!runner.isRunning());
+    QCOMPARE(wire.bytes, kAllBytes);
+
+    QVERIFY2(longestGap < kPauseMs / 2,
+        qPrintable(QStringLiteral("event loop stood still %1 ms").arg(longestGap)));
+    // The pauses are kept: the bytes after a pause come no sooner than the pause (a little slack for
+    // where the clocks are read), and the whole script takes at least both pauses.
+    QVERIFY2(wire.times.at(4) - wire.times.at(3) >= kPauseMs - 15, "CD came before the pause was over");
+    QVERIFY2(wire.times.at(6) - wire.times.at(5) >= kPauseMs - 15, "EF came before the pause was over");
+    QVERIFY(elapsed >= 2 * kPauseMs - 10);
+}
+
+void TestRunner::refusesSecondScriptWhileRunning()
+{
+    ScriptRunner runner(*m_link);
+    QSignalSpy finished(&runner, &ScriptRunner::finished);
+    QSignalSpy progress(&runner, &ScriptRunner::progress);
+
+    QVERIFY(runner.start(shortScript()));
+    const Script intruder = { Step::write("ZZ"), Step::progress("intruder", 9) };
+    QVERIFY(!runner.start(intruder));
+    QVERIFY(runner.isRunning());
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(m_pty->waitForWritten(kAllBytes.size()), kAllBytes);
+    for (const QList<QVariant> &args : progress)
+        QVERIFY(args.at(0).toString() != "intruder");
+
+    // Once the first has ended, the next script is taken.
+    QVERIFY(runner.start(intruder));
+    QCOMPARE(m_pty->waitForWritten(2), QByteArray("ZZ"));
+    QCOMPARE(finished.count(), 2);
+}
+
+void TestRunner::stopsAtLinkFailure_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<QByteArray>("sent"); // what reached the wire before the stop
+
+    QTest::newRow("link closed before the start") << "closed before" << kPauseMs << QByteArray();
+    QTest::newRow("link closed during a pause") << "closed in pause" << kPauseMs << kFirstBytes;
+    // A long pause: the failure has to end the script while it waits, not at its next write.
+    QTest::newRow("adapter gone during a pause") << "unplugged in pause" << 20000 << kFirstBytes;
+}
+
+void TestRunner::stopsAtLinkFailure()
+{
+    QFETCH(QString, how);
+    QFETCH(int, pauseMs);
+    QFETCH(QByteArray, sent);
+
+    ScriptRunner runner(*m_link);
+    RunnerLog log(runner);
+    QSignalSpy failed(&runner, &ScriptRunner::failed);
+    QString linkText;
+    connect(m_link, &SerialLink::failed, this, [&](LinkFailure, const QString &t) { linkText = t; });
+    QByteArray written;
+
+    if (how == "closed before")
+        m_link->close();
+    connect(&runner, &ScriptRunner::progress, this, [&](const QString &text) {
+        if (text != "one")
+            return;
+        if (how == "closed in pause") {
+            m_link->close();
+        } else if (how == "unplugged in pause") {
+            // Gone while the runner waits; the link notices on the event loop.
+            QTimer::singleShot(10, this, [&] {
+                written += m_pty->takeWritten();
+                m_pty->unplug();
+            });
+        }
+    });
+
+    QVERIFY(runner.start(shortScript(pauseMs)));
+    QVERIFY(failed.count() == 1 || failed.wait(5000));
+    QCOMPARE(failed.count(), 1);
+    const QString text = failed.at(0).at(0).toString();
+    QVERIFY2(!text.isEmpty(), "the failure must say what happened");
+    QCOMPARE(text, linkText);
+    QVERIFY(!runner.isRunning());
+
+    // The progress bar goes back to 0 with the failure in the status bar, then the runner ends.
+    const QStringList tail = log.events.mid(log.events.size() - 3);
+    QCOMPARE(tail, (QStringList { "progress 0 " + text, "running 0", "failed " + text }));
+    QVERIFY(!log.events.contains("progress 2 two"));
+
+    // Nothing more is written once it has stopped, not even after the pauses would have ended.
+    if (pauseMs == kPauseMs)
+        QTest::qWait(2 * kPauseMs + 50);
+    if (how != "unplugged in pause")
+        written += m_pty->takeWritten();
+    QCOMPARE(written, sent);
+    QVERIFY(!log.events.contains("finished"));
+}
+
+QTEST_GUILESS_MAIN(TestRunner)
+#include "tst_config_runner.moc"
