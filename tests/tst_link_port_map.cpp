@@ -1,0 +1,110 @@
+// "COM n" to device through the store's Ports group: the built-in defaults, writing the missing
+// keys for the operator to edit, and an edited key that points at a real device or a symlink.
+#include "link/port_map.h"
+#include "link/serial_link.h"
+#include "settings/store.h"
+#include "support/pty_pair.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+
+class TestPortMap : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void defaults_data();
+    void defaults();
+    void writesMissingKeysAndKeepsEdited();
+    void editedKeyLeadsTheLinkToTheDevice_data();
+    void editedKeyLeadsTheLinkToTheDevice();
+
+private:
+    TestStoreHome *m_home = nullptr;
+};
+
+void TestPortMap::initTestCase()
+{
+    m_home = new TestStoreHome;
+}
+
+void TestPortMap::init()
+{
+    m_home->removeStore();
+}
+
+void TestPortMap::defaults_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("COM1") << 1 << "/dev/ttyS0";
+    QTest::newRow("COM4") << 4 << "/dev/ttyS3";
+    QTest::newRow("COM5") << 5 << "/dev/ttyUSB0";
+    QTest::newRow("COM6") << 6 << "/dev/ttyUSB1";
+    QTest::newRow("COM7") << 7 << "/dev/ttyACM0";
+    QTest::newRow("COM8") << 8 << "/dev/ttyACM1";
+    QTest::newRow("0 is no port") << 0 << QString();
+    QTest::newRow("9 is no port") << 9 << QString();
+    QTest::newRow("-1 is no port") << -1 << QString();
+}
+
+void TestPortMap::defaults()
+{
+    QFETCH(int, port);
+    QFETCH(QString, device);
+    QCOMPARE(port_map::defaultDevice(port), device);
+    QCOMPARE(port_map::devicePath(port), device); // an empty store maps to the defaults
+}
+
+void TestPortMap::writesMissingKeysAndKeepsEdited()
+{
+    m_home->writeStore("[Ports]\nCOM3=/dev/serial/by-id/usb-FTDI_A1-if00-port0\nCOM5=\n");
+    QVERIFY(port_map::writeMissingDefaults());
+
+    // Read the file itself: the operator edits this text.
+    const QByteArray text = m_home->storeBytes();
+    QVERIFY2(text.contains("COM1=/dev/ttyS0\n"), text.constData());
+    QVERIFY2(text.contains("COM3=/dev/serial/by-id/usb-FTDI_A1-if00-port0\n"), text.constData());
+    QVERIFY2(text.contains("COM5=\n"), text.constData()); // present, so left alone
+    QVERIFY2(text.contains("COM8=/dev/ttyACM1\n"), text.constData());
+    QCOMPARE(text.count("COM"), 8);
+
+    QCOMPARE(port_map::devicePath(3), QStringLiteral("/dev/serial/by-id/usb-FTDI_A1-if00-port0"));
+    QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttyUSB0")); // blank means the usual device
+    QCOMPARE(port_map::devicePath(2), QStringLiteral("/dev/ttyS1"));
+
+    // A second call changes nothing.
+    QVERIFY(port_map::writeMissingDefaults());
+    QCOMPARE(m_home->storeBytes(), text);
+}
+
+void TestPortMap::editedKeyLeadsTheLinkToTheDevice_data()
+{
+    QTest::addColumn<bool>("throughSymlink");
+    QTest::newRow("device path") << false;
+    QTest::newRow("by-id symlink") << true;
+}
+
+void TestPortMap::editedKeyLeadsTheLinkToTheDevice()
+{
+    QFETCH(bool, throughSymlink);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    PtyPair pty(throughSymlink ? dir.filePath(QStringLiteral("usb-Adapter_0001-if00-port0")) : QString());
+    QVERIFY(pty.isValid());
+    QVERIFY(port_map::writeMissingDefaults());
+    m_home->writeStore(m_home->storeBytes().replace("COM6=/dev/ttyUSB1", "COM6=" + pty.path().toLocal8Bit()));
+
+    SerialLink link; // the default resolver: the store's map
+    link.setPortNumber(6);
+    QCOMPARE(link.devicePath(), pty.path());
+    QCOMPARE(link.open(), LinkFailure::None);
+    QCOMPARE(link.openDevicePath(), pty.path());
+    QVERIFY(link.write(QByteArray::fromHex("00464d")));
+    QCOMPARE(pty.waitForWritten(3).toHex(), QByteArray("00464d"));
+}
+
+QTEST_GUILESS_MAIN(TestPortMap)
+#include "tst_link_port_map.moc"
