@@ -26,6 +26,7 @@ struct Wire {
         for (int i = 0; i < got.size(); ++i)
             times.append(m_clock.elapsed());
     }
+    qint64 now() const { return m_clock.elapsed(); }
     QByteArray bytes;
     QList<qint64> times; // ms since the start, one per byte
 
@@ -78,6 +79,8 @@ private slots:
     void init();
     void cleanup();
     void runsInOrderWithoutBlocking();
+    void pauseCountsFromTheWriteBeforeIt_data();
+    void pauseCountsFromTheWriteBeforeIt();
     void refusesSecondScriptWhileRunning();
     void stopsAtLinkFailure_data();
     void stopsAtLinkFailure();
@@ -146,6 +149,53 @@ void TestRunner::runsInOrderWithoutBlocking()
     QVERIFY2(wire.times.at(4) - wire.times.at(3) >= kPauseMs - 15, "CD came before the pause was over");
     QVERIFY2(wire.times.at(6) - wire.times.at(5) >= kPauseMs - 15, "EF came before the pause was over");
     QVERIFY(elapsed >= 2 * kPauseMs - 10);
+}
+
+void TestRunner::pauseCountsFromTheWriteBeforeIt_data()
+{
+    QTest::addColumn<int>("slowProgressMs"); // how long the progress handler holds the event loop
+    QTest::addColumn<QList<int>>("pauses"); // the pauses between the two writes
+    QTest::addColumn<int>("expectedMs"); // when "B" is due after "A"
+
+    // The time the window takes to show the progress is part of the pause, not added to it.
+    QTest::newRow("slow progress report inside the pause") << 300 << QList<int> { 200 } << 300;
+    QTest::newRow("quick progress report") << 0 << QList<int> { 200 } << 200;
+    // Nothing written between two pauses (a logo piece past the end of a short line): they add up.
+    QTest::newRow("two pauses in a row") << 0 << QList<int> { 150, 150 } << 300;
+}
+
+void TestRunner::pauseCountsFromTheWriteBeforeIt()
+{
+    QFETCH(int, slowProgressMs);
+    QFETCH(QList<int>, pauses);
+    QFETCH(int, expectedMs);
+
+    Script script = { Step::write("A"), Step::progress("slow", 1) };
+    for (int ms : pauses)
+        script.append(Step::pause(ms));
+    script.append(Step::write("B"));
+
+    ScriptRunner runner(*m_link);
+    QSignalSpy finished(&runner, &ScriptRunner::finished);
+    Wire wire(*m_pty);
+    qint64 wroteA = -1; // the progress report comes right after the write of "A"
+    connect(&runner, &ScriptRunner::progress, this, [&] {
+        wroteA = wire.now();
+        QThread::msleep(ulong(slowProgressMs));
+    });
+    QTimer sampler;
+    sampler.setInterval(0);
+    connect(&sampler, &QTimer::timeout, this, [&] { wire.sample(); });
+    sampler.start();
+
+    QVERIFY(runner.start(script));
+    QVERIFY(finished.wait(5000));
+    QTRY_COMPARE(wire.bytes, QByteArray("AB"));
+    const qint64 gap = wire.times.at(1) - wroteA;
+    // Early by at most the clocks' slack; late by less than the shortest of the mistakes it guards
+    // against (the slow report added to the pause, or a pause lost), which are 150 ms or more off.
+    QVERIFY2(gap >= expectedMs - 15 && gap < expectedMs + 140,
+        qPrintable(QStringLiteral("B came %1 ms after A, due after %2 ms").arg(gap).arg(expectedMs)));
 }
 
 void TestRunner::refusesSecondScriptWhileRunning()
