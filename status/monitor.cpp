@@ -29,11 +29,9 @@ void StatusMonitor::request(CheckOrigin origin)
         m_link.write(fields[i]);
     emit progress(QStringLiteral("Ready"), 0);
 
-    if (!m_unanswered.isValid()) {
+    if (!m_unanswered.isValid())
         m_unanswered.start();
-        m_staleTimer.start(m_staleAfterMs);
-    }
-    updateStale();
+    updateStale(); // arms the timer for the rest of the interval
 }
 
 void StatusMonitor::tick()
@@ -87,7 +85,7 @@ void StatusMonitor::setStaleAfterMs(int ms)
 {
     m_staleAfterMs = ms;
     if (m_unanswered.isValid() && !m_stale)
-        m_staleTimer.start(qMax<qint64>(0, ms - m_unanswered.elapsed()));
+        m_staleTimer.start(int(qMax<qint64>(0, ms - m_unanswered.elapsed())));
 }
 
 void StatusMonitor::updateStale()

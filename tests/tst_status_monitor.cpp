@@ -1,0 +1,234 @@
+#include "link/port_check.h"
+#include "link/serial_link.h"
+#include "settings/record.h"
+#include "status/monitor.h"
+#include "support/pty_pair.h"
+#include "support/test_env.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+// The status monitor against a real serial line: a pseudo-terminal whose slave the link opens and
+// whose master plays the transmitter.
+class TestStatusMonitor : public QObject
+{
+    Q_OBJECT
+
+    TestStoreHome m_home; // before anything may touch the store
+    PtyPair m_pty;
+    QString m_device; // what every port number resolves to
+    SerialLink *m_link = nullptr;
+    PortCheck *m_check = nullptr;
+    StatusMonitor *m_monitor = nullptr;
+
+    // Waits until at least `count` bytes have come out of the panel and returns all that came.
+    QByteArray readWritten(int count) { return m_pty.waitForWritten(count, 5000); }
+
+    void transmit(const QByteArray &bytes) { QVERIFY(m_pty.write(bytes)); }
+
+    static QByteArray statusFrame() { return QByteArray("\x00\x46\x4D\x01\x20\x02", 6); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_pty.isValid());
+        m_device = m_pty.path();
+    }
+
+    void init()
+    {
+        settingsRecord().COMSelected = 1;
+        settingsRecord().AutoRead = false;
+        m_link = new SerialLink(nullptr, [this](int) { return m_device; });
+        m_check = new PortCheck(*m_link);
+        m_monitor = new StatusMonitor(*m_link, *m_check);
+    }
+
+    void cleanup()
+    {
+        delete m_monitor;
+        delete m_check;
+        delete m_link;
+        QTest::qWait(20);
+        m_pty.takeWritten();
+    }
+
+    void requestWritesTheStatusFrame()
+    {
+        m_monitor->receive("Pfwd=1"); // a request leaves what was collected alone
+        QSignalSpy progress(m_monitor, &StatusMonitor::progress);
+        m_monitor->request();
+
+        QCOMPARE(progress.size(), 2);
+        const QVariantList requesting { QStringLiteral("Requesting DATA from the transmitter... 60%"), 12 };
+        QCOMPARE(progress[0], requesting);
+        QCOMPARE(progress[1], (QVariantList { QStringLiteral("Ready"), 0 }));
+        QCOMPARE(readWritten(6), statusFrame());
+        QCOMPARE(m_monitor->buffer(), QStringLiteral("Pfwd=1"));
+    }
+
+    void missingPortWritesNothing()
+    {
+        const QString real = m_device;
+        m_device = QDir(m_home.configHome()).filePath("no-such-tty");
+        QSignalSpy progress(m_monitor, &StatusMonitor::progress);
+        QSignalSpy missing(m_check, &PortCheck::missingPort);
+        m_monitor->request();
+        m_device = real;
+
+        QCOMPARE(missing.size(), 1);
+        QCOMPARE(progress.size(), 0);
+        QVERIFY(!m_link->isOpen());
+        // The next request on an existing port goes out whole, so nothing came before it.
+        m_monitor->request();
+        QCOMPARE(readWritten(6), statusFrame());
+    }
+
+    void reportInBurstsUpdatesTheDisplay()
+    {
+        m_monitor->request(); // opens the link
+        QCOMPARE(readWritten(6), statusFrame());
+        QSignalSpy display(m_monitor, &StatusMonitor::displayChanged);
+        QSignalSpy buffer(m_monitor, &StatusMonitor::bufferChanged);
+
+        const QByteArray answer = "Pfwd=12.5W,Pref=0.3W,Tpsu=31C,Firmware=v2.07b,AlarmCode=21,Audio=K$";
+        transmit(answer.left(9));
+        QTRY_COMPARE(m_monitor->buffer(), QString::fromLatin1(answer.left(9)));
+        transmit(answer.mid(9, 30));
+        QTRY_COMPARE(m_monitor->buffer().size(), 39);
+        QCOMPARE(display.size(), 0);
+        transmit(answer.mid(39));
+        QTRY_COMPARE(display.size(), 1);
+
+        const report::Display &d = m_monitor->display();
+        QCOMPARE(d.texts[0], QStringLiteral("12.5W"));
+        QCOMPARE(d.texts[1], QStringLiteral("0.3W"));
+        QCOMPARE(d.texts[2], QStringLiteral("31C"));
+        QCOMPARE(d.texts[13], QStringLiteral("v2.07b"));
+        QCOMPARE(d.texts[3], QStringLiteral("20C")); // not in the report
+        QCOMPARE(d.driveLevel, 'K' - '0');
+        QCOMPARE(d.alarms, (alarms::States { true, false, true, false, true }));
+        QVERIFY(m_monitor->buffer().isEmpty());
+        QVERIFY(buffer.size() >= 3);
+    }
+
+    // clang-format off
+    void tick_data()
+    {
+        QTest::addColumn<bool>("autoRead");
+        QTest::addColumn<int>("gate"); // 0 none set, 1 allows, 2 refuses
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("auto read off") << false << 0 << false;
+        QTest::newRow("auto read off, gate open") << false << 1 << false;
+        QTest::newRow("auto read on") << true << 0 << true;
+        QTest::newRow("auto read on, gate open") << true << 1 << true;
+        QTest::newRow("auto read on, gate shut") << true << 2 << false;
+    }
+    // clang-format on
+    void tick()
+    {
+        QFETCH(bool, autoRead);
+        QFETCH(int, gate);
+        QFETCH(bool, writes);
+        m_monitor->request(); // opens the link, so a tick that writes needs no open of its own
+        QCOMPARE(readWritten(6), statusFrame());
+
+        settingsRecord().AutoRead = autoRead;
+        if (gate)
+            m_monitor->setTickGate([gate] { return gate == 1; });
+        QSignalSpy progress(m_monitor, &StatusMonitor::progress);
+        m_monitor->tick();
+        QCOMPARE(progress.size(), writes ? 2 : 0);
+
+        // A marker request afterwards: exactly one frame before it if the tick wrote, none if not.
+        m_monitor->request();
+        const QByteArray expected = writes ? statusFrame() + statusFrame() : statusFrame();
+        QCOMPARE(readWritten(expected.size()), expected);
+    }
+
+    void staleAfterUnansweredRequests()
+    {
+        QCOMPARE(m_monitor->staleAfterMs(), StatusMonitor::kStaleAfterMs);
+        m_monitor->setStaleAfterMs(300);
+        QSignalSpy stale(m_monitor, &StatusMonitor::staleChanged);
+        QVERIFY(!m_monitor->lastReportTime().isValid());
+
+        m_monitor->request();
+        QVERIFY(!m_monitor->isStale());
+        // No further request: the monitor's own timer notices the silence.
+        QTRY_VERIFY_WITH_TIMEOUT(m_monitor->isStale(), 5000);
+        QCOMPARE(stale.size(), 1);
+        QCOMPARE(stale[0][0].toBool(), true);
+        m_monitor->request();
+        QCOMPARE(stale.size(), 1); // no second "stale" while it stays so
+
+        const QDateTime before = QDateTime::currentDateTime();
+        transmit("Pfwd=2W,$");
+        QTRY_COMPARE(stale.size(), 2);
+        QCOMPARE(stale[1][0].toBool(), false);
+        QVERIFY(!m_monitor->isStale());
+        QVERIFY(m_monitor->lastReportTime() >= before);
+        QVERIFY(m_monitor->lastReportTime() <= QDateTime::currentDateTime());
+        QCOMPARE(m_monitor->display().texts[0], QStringLiteral("2W"));
+    }
+
+    void answeredRequestsNeverTurnStale()
+    {
+        m_monitor->setStaleAfterMs(200);
+        QSignalSpy stale(m_monitor, &StatusMonitor::staleChanged);
+        for (int i = 0; i < 4; ++i) {
+            m_monitor->request();
+            m_monitor->receive("Pfwd=1W,$");
+            QTest::qWait(100);
+        }
+        QTest::qWait(300); // past the interval with no request outstanding
+        QVERIFY(!m_monitor->isStale());
+        QCOMPARE(stale.size(), 0);
+    }
+
+    // bufferChanged only when the collected text differs afterwards.
+    // clang-format off
+    void bufferChanged_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("then");
+        QTest::addColumn<bool>("changed");
+        QTest::addColumn<int>("reports");
+        QTest::newRow("characters appended") << QByteArray("ab") << QByteArray("c") << true << 0;
+        QTest::newRow("report ends") << QByteArray("ab") << QByteArray("$") << true << 1;
+        QTest::newRow("empty report on empty buffer") << QByteArray() << QByteArray("$") << false << 1;
+        QTest::newRow("same text collected again") << QByteArray("ab") << QByteArray("$ab") << false << 1;
+        QTest::newRow("nothing received") << QByteArray("ab") << QByteArray() << false << 0;
+    }
+    // clang-format on
+    void bufferChanged()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, then);
+        QFETCH(bool, changed);
+        QFETCH(int, reports);
+        m_monitor->receive(first);
+        QSignalSpy buffer(m_monitor, &StatusMonitor::bufferChanged);
+        QSignalSpy display(m_monitor, &StatusMonitor::displayChanged);
+        m_monitor->receive(then);
+        QCOMPARE(buffer.size(), changed ? 1 : 0);
+        QCOMPARE(display.size(), reports);
+    }
+
+    void clearBufferEmptiesIt()
+    {
+        QSignalSpy buffer(m_monitor, &StatusMonitor::bufferChanged);
+        m_monitor->clearBuffer();
+        QCOMPARE(buffer.size(), 0);
+        m_monitor->receive("Pfwd=9W,");
+        m_monitor->clearBuffer();
+        QCOMPARE(buffer.size(), 2);
+        QVERIFY(m_monitor->buffer().isEmpty());
+        m_monitor->receive("Pref=1W,$");
+        QCOMPARE(m_monitor->display().texts[0], QStringLiteral("0.0W")); // the cleared text is gone
+        QCOMPARE(m_monitor->display().texts[1], QStringLiteral("1W"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStatusMonitor)
+#include "tst_status_monitor.moc"
