@@ -3,10 +3,14 @@
 #include "link/serial_link.h"
 #include "settings/record.h"
 
-const char *const kMissingPortText =
-    "The selected COM port does not exist, please select another port under File > Setup";
+const char *const kMissingPortText
+    = "The selected COM port does not exist, please select another port under File > Setup";
 
-PortCheck::PortCheck(SerialLink &link, QObject *parent) : QObject(parent), m_link(link) { }
+PortCheck::PortCheck(SerialLink &link, QObject *parent)
+    : QObject(parent)
+    , m_link(link)
+{
+}
 
 void PortCheck::portChosen()
 {

@@ -62,7 +62,8 @@ QString permissionAdviceText(const QString &device)
 {
     const QString head = QStringLiteral("No permission to open %1").arg(device);
 #ifdef Q_OS_UNIX
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(QFile::encodeName(device).constData(), &info) != 0)
         return head + QLatin1Char('.');
     const struct group *owner = getgrgid(info.st_gid);
@@ -89,8 +90,9 @@ QString permissionAdviceText(const QString &device)
 }
 
 SerialLink::SerialLink(QObject *parent, std::function<QString(int)> resolve)
-    : QObject(parent), m_resolve(resolve ? std::move(resolve) : std::function<QString(int)>(port_map::devicePath)),
-      m_serial(new QSerialPort(this))
+    : QObject(parent)
+    , m_resolve(resolve ? std::move(resolve) : std::function<QString(int)>(port_map::devicePath))
+    , m_serial(new QSerialPort(this))
 {
     connect(m_serial, &QSerialPort::readyRead, this, [this] {
         const QByteArray bytes = m_serial->readAll();
@@ -105,9 +107,10 @@ SerialLink::SerialLink(QObject *parent, std::function<QString(int)> resolve)
             // read error again at every turn of the event loop, at full CPU.
             const QString path = m_openPath;
             close();
-            report(LinkFailure::Lost, QStringLiteral("The connection on %1 was lost: the adapter was "
-                                                     "unplugged or the device went away")
-                                          .arg(path));
+            report(LinkFailure::Lost,
+                QStringLiteral("The connection on %1 was lost: the adapter was "
+                               "unplugged or the device went away")
+                    .arg(path));
         } else if (error == QSerialPort::WriteError) {
             const QString path = m_openPath;
             close();
@@ -163,14 +166,12 @@ LinkFailure SerialLink::open()
             const QByteArray native = QFile::encodeName(path);
             if (locked || ::access(native.constData(), R_OK | W_OK) == 0)
                 return fail(LinkFailure::Busy,
-                            QStringLiteral("%1 (COM %2) is in use by another program").arg(path).arg(m_port));
+                    QStringLiteral("%1 (COM %2) is in use by another program").arg(path).arg(m_port));
             return fail(LinkFailure::Permission, permissionAdviceText(path));
         }
         default:
-            return fail(LinkFailure::Other, QStringLiteral("%1 (COM %2) could not be opened: %3")
-                                                .arg(path)
-                                                .arg(m_port)
-                                                .arg(why));
+            return fail(LinkFailure::Other,
+                QStringLiteral("%1 (COM %2) could not be opened: %3").arg(path).arg(m_port).arg(why));
         }
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QObject>
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <functional>
 
@@ -19,8 +19,7 @@ class SerialLink : public QObject
     Q_OBJECT
 public:
     // `resolve` maps a port number to its device path; by default the store's Ports map.
-    explicit SerialLink(QObject *parent = nullptr,
-                        std::function<QString(int)> resolve = {});
+    explicit SerialLink(QObject *parent = nullptr, std::function<QString(int)> resolve = {});
     ~SerialLink() override;
 
     // Applies a port number. An open link stays on the device it was opened on until it is closed.

@@ -82,12 +82,12 @@ void TestFrames::logoFrames_data()
                                  << Fields { lead, "FL2", sov, "ABCD", "EFGH", "IJKL", "MNOP", eof };
     QTest::newRow("past 16 never sent") << int(Command::FL1) << QByteArray("0123456789abcdefXYZW")
                                         << Fields { lead, "FL1", sov, "0123", "4567", "89ab", "cdef", eof };
-    QTest::newRow("short last piece") << int(Command::FL2) << QByteArray("Hello")
-                                      << Fields { lead, "FL2", sov, "Hell", "o", eof };
-    QTest::newRow("ends on a piece boundary") << int(Command::FL1) << QByteArray("12345678")
-                                              << Fields { lead, "FL1", sov, "1234", "5678", eof };
-    QTest::newRow("empty line, no pieces") << int(Command::FL1) << QByteArray()
-                                           << Fields { lead, "FL1", sov, eof };
+    QTest::newRow("short last piece")
+        << int(Command::FL2) << QByteArray("Hello") << Fields { lead, "FL2", sov, "Hell", "o", eof };
+    QTest::newRow("ends on a piece boundary")
+        << int(Command::FL1) << QByteArray("12345678") << Fields { lead, "FL1", sov, "1234", "5678", eof };
+    QTest::newRow("empty line, no pieces")
+        << int(Command::FL1) << QByteArray() << Fields { lead, "FL1", sov, eof };
     QTest::newRow("high bytes kept") << int(Command::FL2) << QByteArray("\xe9\xff\x00\x01", 4)
                                      << Fields { lead, "FL2", sov, QByteArray("\xe9\xff\x00\x01", 4), eof };
 }
@@ -105,11 +105,15 @@ void TestFrames::fixedFrames_data()
     QTest::addColumn<Fields>("fields");
     QTest::addColumn<QByteArray>("wire");
     QTest::newRow("status request") << frames::statusRequest() << hex("00464d012002");
-    QTest::newRow("store settings") << frames::storeSettings() << hex("0046570130" "02");
+    QTest::newRow("store settings") << frames::storeSettings()
+                                    << hex("0046570130"
+                                           "02");
     QTest::newRow("store logo") << frames::storeLogo() << hex("0000464c53013002");
     QTest::newRow("FAS v=07") << frames::frame(Command::FAS, 0x07) << hex("0000464153010702");
     QTest::newRow("FL1 wire") << frames::logoFrame(Command::FL1, "ABCDEFGHIJKLMNOP")
-                              << hex("0000464c3101" "4142434445464748494a4b4c4d4e4f50" "02");
+                              << hex("0000464c3101"
+                                     "4142434445464748494a4b4c4d4e4f50"
+                                     "02");
 }
 
 void TestFrames::fixedFrames()

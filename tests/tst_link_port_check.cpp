@@ -32,7 +32,8 @@ void TestPortCheck::initTestCase()
 void TestPortCheck::messageText()
 {
     QCOMPARE(QString::fromLatin1(kMissingPortText),
-             QStringLiteral("The selected COM port does not exist, please select another port under File > Setup"));
+        QStringLiteral(
+            "The selected COM port does not exist, please select another port under File > Setup"));
 }
 
 void TestPortCheck::policy_data()
@@ -46,20 +47,22 @@ void TestPortCheck::policy_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("outcomes");
 
-    QTest::newRow("a command always tells") << "c1 c1 c1" << "M! M! M!";
-    QTest::newRow("start-up and port choice always tell") << "u1 p1 p1" << "M! M! M!";
-    QTest::newRow("a tick tells once per stored port") << "t1 t1 t1" << "M! M M";
-    QTest::newRow("another stored port is told again") << "t1 t1 t2 t2 t1" << "M! M M! M M!";
-    QTest::newRow("portChosen re-arms the tick") << "t1 t1 n t1 t1" << "M! M M! M";
-    QTest::newRow("an explicit check re-arms the tick") << "t1 t1 c1 t1 t1" << "M! M M! M! M";
+    // clang-format off
+    QTest::newRow("a command always tells")                   << "c1 c1 c1"            << "M! M! M!";
+    QTest::newRow("start-up and port choice always tell")     << "u1 p1 p1"            << "M! M! M!";
+    QTest::newRow("a tick tells once per stored port")        << "t1 t1 t1"            << "M! M M";
+    QTest::newRow("another stored port is told again")        << "t1 t1 t2 t2 t1"      << "M! M M! M M!";
+    QTest::newRow("portChosen re-arms the tick")              << "t1 t1 n t1 t1"       << "M! M M! M";
+    QTest::newRow("an explicit check re-arms the tick")       << "t1 t1 c1 t1 t1"      << "M! M M! M! M";
     // A Missing on a port that exists can only mean the tick did not even try.
-    QTest::newRow("a tick under the message does nothing") << "s t3 t3 h t3" << "M M R";
-    QTest::newRow("the message does not silence a command") << "s c1 c1" << "M! M!";
-    QTest::newRow("a silent tick still tries to open") << "t1 t1 +1 t1" << "M! M R";
-    QTest::newRow("a port that came back re-arms") << "t1 +1 t1 x -1 t1 t1" << "M! R M! M";
-    QTest::newRow("other failures are told every time") << "t4 t4 c4" << "F! F! F!";
-    QTest::newRow("an open link stays on its port") << "c3 t1 c1 x c1" << "R R R M!";
-    QTest::newRow("a closed link reopens on the stored port") << "c3 x t3 x c3" << "R R R";
+    QTest::newRow("a tick under the message does nothing")    << "s t3 t3 h t3"        << "M M R";
+    QTest::newRow("the message does not silence a command")   << "s c1 c1"             << "M! M!";
+    QTest::newRow("a silent tick still tries to open")        << "t1 t1 +1 t1"         << "M! M R";
+    QTest::newRow("a port that came back re-arms")            << "t1 +1 t1 x -1 t1 t1" << "M! R M! M";
+    QTest::newRow("other failures are told every time")       << "t4 t4 c4"            << "F! F! F!";
+    QTest::newRow("an open link stays on its port")           << "c3 t1 c1 x c1"       << "R R R M!";
+    QTest::newRow("a closed link reopens on the stored port") << "c3 x t3 x c3"        << "R R R";
+    // clang-format on
 }
 
 void TestPortCheck::policy()
@@ -72,7 +75,7 @@ void TestPortCheck::policy()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QMap<int, QString> devices { { 1, dir.filePath("ttyNONE1") }, { 2, dir.filePath("ttyNONE2") },
-                                 { 3, three.path() }, { 4, four.path() } };
+        { 3, three.path() }, { 4, four.path() } };
     SerialLink holder(nullptr, [&](int) { return four.path(); });
     QCOMPARE(holder.open(), LinkFailure::None);
 

@@ -29,6 +29,8 @@ private slots:
     void receivedBytesAreDelivered();
     void missingDevice_data();
     void missingDevice();
+    void notASerialDevice_data();
+    void notASerialDevice();
     void writeWhileClosedFails();
     void unplugGivesOneLostFailureAndCloses();
     void reopensWhenDeviceIsBack();
@@ -66,7 +68,8 @@ void TestSerialLink::openConfiguresLineAndWritesNothing()
     PtyPair pty;
     QVERIFY(pty.isValid());
     // Start from a line that differs in every respect, so that only the link can have set 9600 8N1.
-    struct termios before {};
+    struct termios before {
+    };
     QCOMPARE(::tcgetattr(pty.slaveFd(), &before), 0);
     ::cfsetispeed(&before, B1200);
     ::cfsetospeed(&before, B1200);
@@ -81,7 +84,8 @@ void TestSerialLink::openConfiguresLineAndWritesNothing()
     QCOMPARE(opened.size(), 1);
     QCOMPARE(opened.at(0).at(0).toBool(), true);
 
-    struct termios after {};
+    struct termios after {
+    };
     QCOMPARE(::tcgetattr(pty.slaveFd(), &after), 0);
     QCOMPARE(::cfgetospeed(&after), speed_t(B9600));
     QCOMPARE(::cfgetispeed(&after), speed_t(B9600));
@@ -163,6 +167,34 @@ void TestSerialLink::missingDevice()
     if (!path.isEmpty())
         QVERIFY2(link.lastErrorText().contains(path), qPrintable(link.lastErrorText()));
     QCOMPARE(failed.size(), 0); // open() answers for itself; failed() is for a link in use
+}
+
+void TestSerialLink::notASerialDevice_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("plain file") << QStringLiteral("notes.txt") << false;
+    QTest::newRow("folder") << QStringLiteral("serial") << true;
+}
+
+void TestSerialLink::notASerialDevice()
+{
+    // A map key edited to something that exists but is no serial port: a failure, but not the
+    // missing-port case, which would send the operator to choose another port.
+    QFETCH(QString, name);
+    QFETCH(bool, folder);
+    const QString path = m_dir->filePath(name);
+    if (folder) {
+        QVERIFY(QDir().mkpath(path));
+    } else {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    SerialLink link(nullptr, [&](int) { return path; });
+    const LinkFailure failure = link.open();
+    QVERIFY(failure != LinkFailure::None && failure != LinkFailure::Missing);
+    QVERIFY(!link.isOpen());
+    QVERIFY2(link.lastErrorText().contains(path), qPrintable(link.lastErrorText()));
 }
 
 void TestSerialLink::writeWhileClosedFails()
@@ -292,7 +324,8 @@ void TestSerialLink::refusedDeviceNamesItsGroup()
     QCOMPARE(link.open(), LinkFailure::Permission);
     const QString text = link.lastErrorText();
     QVERIFY2(text.contains(pty.path()), qPrintable(text));
-    struct stat info {};
+    struct stat info {
+    };
     QCOMPARE(::stat(QFile::encodeName(pty.slavePath()).constData(), &info), 0);
     const struct group *owner = ::getgrgid(info.st_gid);
     QVERIFY(owner);
@@ -301,18 +334,19 @@ void TestSerialLink::refusedDeviceNamesItsGroup()
 
 void TestSerialLink::permissionAdvice_data()
 {
-    QTest::addColumn<QString>("group");      // the device's group; empty: our own effective group
-    QTest::addColumn<bool>("dropGroups");    // compute the text as a user whose session lacks the group
+    QTest::addColumn<QString>("group"); // the device's group; empty: our own effective group
+    QTest::addColumn<bool>("dropGroups"); // compute the text as a user whose session lacks the group
     QTest::addColumn<QStringList>("wanted");
     QTest::addColumn<QStringList>("unwanted");
 
-    QTest::newRow("not a member") << QStringLiteral("dialout") << false
-                                  << QStringList { "dialout", "sudo usermod -aG dialout $USER", "log in again" }
+    QTest::newRow("not a member") << QStringLiteral(
+        "dialout") << false << QStringList { "dialout", "sudo usermod -aG dialout $USER", "log in again" }
                                   << QStringList {};
-    QTest::newRow("member, device mode too strict") << QString() << false << QStringList { "you are in" }
-                                                    << QStringList { "usermod", "log in again" };
+    QTest::newRow("member, device mode too strict")
+        << QString() << false << QStringList { "you are in" } << QStringList { "usermod", "log in again" };
     QTest::newRow("added but not logged in again")
-        << QString() << true << QStringList { "have been added", "log in again" } << QStringList { "usermod" };
+        << QString() << true << QStringList { "have been added", "log in again" }
+        << QStringList { "usermod" };
 }
 
 void TestSerialLink::permissionAdvice()

@@ -10,7 +10,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-PtyPair::PtyPair(const QString &linkPath) : m_linkPath(linkPath)
+PtyPair::PtyPair(const QString &linkPath)
+    : m_linkPath(linkPath)
 {
     openPair();
 }
@@ -32,7 +33,8 @@ bool PtyPair::openPair()
     m_slavePath = QString::fromLocal8Bit(name);
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     // Raw from the start: no echo or line editing before the panel configures the line itself.
-    struct termios raw {};
+    struct termios raw {
+    };
     if (::tcgetattr(m_slave, &raw) == 0) {
         ::cfmakeraw(&raw);
         ::tcsetattr(m_slave, TCSANOW, &raw);

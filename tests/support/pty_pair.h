@@ -7,9 +7,9 @@
 // serial port, while the test reads and writes the master. Optionally the slave is reached through
 // a symlink (a stable name like /dev/serial/by-id/...), which replug() points at a fresh pair, as
 // when an adapter is plugged in again. Give each symlink a path in a temporary folder of its own:
-// the port layer's lock file is named after the full path. The test keeps a slave descriptor open of its own, so the
-// master reads cleanly while the panel has the port closed; tcgetattr on slaveFd() shows what the
-// panel configured. Not thread-safe; waits run the caller's event loop.
+// the port layer's lock file is named after the full path. The helper keeps a slave descriptor of
+// its own open, so the master reads cleanly while the panel has the port closed; tcgetattr on
+// slaveFd() shows what the panel configured. Not thread-safe; waits run the caller's event loop.
 class PtyPair
 {
 public:
