@@ -9,6 +9,8 @@ class QSocketNotifier;
 namespace sim {
 
 // The line parameters the panel configured, as the slave side of the pseudo-terminal reports them.
+// The pseudo-terminal driver forces 8 data bits and no parity whatever is asked for, so of these
+// only the speed, the stop bits and the flow control tell what the panel really set.
 struct LineSettings {
     int baud = 0;
     int dataBits = 0;
