@@ -14,14 +14,24 @@ struct CommandInfo {
     int valueLength;
 };
 
-constexpr std::array<CommandInfo, 11> kCommands{{
-    {Command::FM, "FM", 1, 1},    {Command::FO, "FO", 2, 1},    {Command::FAS, "FAS", 2, 1},
-    {Command::FAT, "FAT", 2, 1},  {Command::FAU, "FAU", 2, 1},  {Command::FAC, "FAC", 2, 1},
-    {Command::FAA, "FAA", 2, 1},  {Command::FW, "FW", 1, 1},    {Command::FL1, "FL1", 2, 16},
-    {Command::FL2, "FL2", 2, 16}, {Command::FLS, "FLS", 2, 1},
-}};
+constexpr std::array<CommandInfo, 11> kCommands { {
+    { Command::FM, "FM", 1, 1 },
+    { Command::FO, "FO", 2, 1 },
+    { Command::FAS, "FAS", 2, 1 },
+    { Command::FAT, "FAT", 2, 1 },
+    { Command::FAU, "FAU", 2, 1 },
+    { Command::FAC, "FAC", 2, 1 },
+    { Command::FAA, "FAA", 2, 1 },
+    { Command::FW, "FW", 1, 1 },
+    { Command::FL1, "FL1", 2, 16 },
+    { Command::FL2, "FL2", 2, 16 },
+    { Command::FLS, "FLS", 2, 1 },
+} };
 
-const CommandInfo &info(Command c) { return kCommands[static_cast<size_t>(c)]; }
+const CommandInfo &info(Command c)
+{
+    return kCommands[static_cast<size_t>(c)];
+}
 
 const CommandInfo *byName(const QByteArray &letters)
 {
@@ -41,7 +51,10 @@ bool isPrefixOfName(const QByteArray &letters)
     return false;
 }
 
-bool isLogo(Command c) { return c == Command::FL1 || c == Command::FL2; }
+bool isLogo(Command c)
+{
+    return c == Command::FL1 || c == Command::FL2;
+}
 
 QString printable(const QByteArray &letters)
 {
@@ -55,9 +68,18 @@ QString printable(const QByteArray &letters)
 
 } // namespace
 
-const char *commandName(Command c) { return info(c).name; }
-int commandLeadLength(Command c) { return info(c).lead; }
-int commandValueLength(Command c) { return info(c).valueLength; }
+const char *commandName(Command c)
+{
+    return info(c).name;
+}
+int commandLeadLength(Command c)
+{
+    return info(c).lead;
+}
+int commandValueLength(Command c)
+{
+    return info(c).valueLength;
+}
 
 QList<Decoded> FrameDecoder::feed(const QByteArray &bytes, double time)
 {
@@ -103,14 +125,17 @@ QList<Decoded> FrameDecoder::feed(const QByteArray &bytes, double time)
                 } else if (ci->lead < m_leads) {
                     // Extra zeros in front: tell them apart and take the frame.
                     out.append(takeFront(m_leads - ci->lead,
-                                         QStringLiteral("extra 00 before %1").arg(QLatin1String(ci->name))));
+                        QStringLiteral("extra 00 before %1").arg(QLatin1String(ci->name))));
                     m_leads = ci->lead;
                     m_command = ci->command;
                     m_value.clear();
                     m_state = State::Value;
                 } else if (ci->lead != m_leads) {
                     fail(QStringLiteral("%1 with %2 lead byte(s), %3 expected")
-                             .arg(QLatin1String(ci->name)).arg(m_leads).arg(ci->lead), out);
+                             .arg(QLatin1String(ci->name))
+                             .arg(m_leads)
+                             .arg(ci->lead),
+                        out);
                 } else {
                     m_command = ci->command;
                     m_value.clear();
@@ -132,7 +157,9 @@ QList<Decoded> FrameDecoder::feed(const QByteArray &bytes, double time)
             if (u == 0x02 && isLogo(m_command)) {
                 // The panel sends a stored line that is shorter than 16 characters as it is.
                 fail(QStringLiteral("%1 line of %2 characters, 16 expected")
-                         .arg(QLatin1String(commandName(m_command))).arg(m_value.size()), out);
+                         .arg(QLatin1String(commandName(m_command)))
+                         .arg(m_value.size()),
+                    out);
                 break;
             }
             m_value += b;
@@ -145,12 +172,12 @@ QList<Decoded> FrameDecoder::feed(const QByteArray &bytes, double time)
                 finishFrame(out);
             } else if (u == 0x00) {
                 fail(QStringLiteral("%1 value not followed by 02").arg(QLatin1String(commandName(m_command))),
-                     out);
+                    out);
                 startLead(b, time);
             } else {
                 take(b, time);
                 fail(QStringLiteral("%1 value not followed by 02").arg(QLatin1String(commandName(m_command))),
-                     out);
+                    out);
             }
             break;
         }
@@ -174,7 +201,7 @@ void FrameDecoder::take(char byte, double time)
 {
     m_raw += byte;
     if (m_newRead || m_pieces.isEmpty()) {
-        m_pieces.append(Piece{time, QByteArray(1, byte)});
+        m_pieces.append(Piece { time, QByteArray(1, byte) });
         m_newRead = false;
     } else {
         m_pieces.last().bytes += byte;
@@ -220,7 +247,7 @@ Decoded FrameDecoder::takeFront(int count, const QString &why)
     while (count > 0 && !m_pieces.isEmpty()) {
         Piece &first = m_pieces.first();
         const int n = std::min<int>(count, first.bytes.size());
-        d.pieces.append(Piece{first.time, first.bytes.left(n)});
+        d.pieces.append(Piece { first.time, first.bytes.left(n) });
         first.bytes.remove(0, n);
         if (first.bytes.isEmpty())
             m_pieces.removeFirst();

@@ -10,8 +10,8 @@ namespace sim {
 enum class Command { FM, FO, FAS, FAT, FAU, FAC, FAA, FW, FL1, FL2, FLS };
 
 const char *commandName(Command c);
-int commandLeadLength(Command c);   // 1 for FM and FW, 2 for the others
-int commandValueLength(Command c);  // 16 for FL1 and FL2, 1 for the others
+int commandLeadLength(Command c); // 1 for FM and FW, 2 for the others
+int commandValueLength(Command c); // 16 for FL1 and FL2, 1 for the others
 
 // A run of bytes as it arrived in one read, tagged with the read's arrival time.
 struct Piece {
@@ -23,10 +23,10 @@ struct Piece {
 struct Decoded {
     bool ok = false;
     Command command = Command::FM;
-    QByteArray value;       // the value bytes of a frame
-    QByteArray raw;         // every byte the result covers, in wire order
-    QList<Piece> pieces;    // `raw` split by the reads that delivered it
-    QString error;          // why the bytes are not a frame
+    QByteArray value; // the value bytes of a frame
+    QByteArray raw; // every byte the result covers, in wire order
+    QList<Piece> pieces; // `raw` split by the reads that delivered it
+    QString error; // why the bytes are not a frame
 };
 
 // Turns the byte stream written by the panel into frames: 00 (once for FM and FW, twice for the

@@ -14,7 +14,7 @@
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
+int g_signalPipe[2] = { -1, -1 };
 
 void onSignal(int)
 {
@@ -33,9 +33,12 @@ void printLine(const QString &line)
 class StdinReader : public QObject
 {
 public:
-    StdinReader(sim::Simulator &sim, QObject *parent) : QObject(parent), m_sim(sim)
+    StdinReader(sim::Simulator &sim, QObject *parent)
+        : QObject(parent)
+        , m_sim(sim)
     {
-        struct stat st{};
+        struct stat st {
+        };
         m_quitAtEnd = fstat(STDIN_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
         m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] { readInput(); });
@@ -92,9 +95,9 @@ int main(int argc, char **argv)
     const QCommandLineOption noise("noise", "Chance (0 to 1) of random bytes before a report.", "RATE");
     const QCommandLineOption seed("seed", "Seed of the noise.", "N");
     const QCommandLineOption report("report", "Send TEXT as the report (\"$\" added if missing).", "TEXT");
-    const QCommandLineOption frameTimeout("frame-timeout", "Give up an unfinished frame after MS (3000).",
-                                          "MS");
-    parser.addOptions({link, log, stateFile, burst, burstGap, silent, noise, seed, report, frameTimeout});
+    const QCommandLineOption frameTimeout(
+        "frame-timeout", "Give up an unfinished frame after MS (3000).", "MS");
+    parser.addOptions({ link, log, stateFile, burst, burstGap, silent, noise, seed, report, frameTimeout });
     parser.process(app);
 
     sim::Options options;
@@ -139,8 +142,8 @@ int main(int argc, char **argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    QObject::connect(&simulator, &sim::Simulator::quitRequested, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &simulator, &sim::Simulator::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     StdinReader reader(simulator, &app);
     return app.exec();
 }

@@ -21,18 +21,30 @@ namespace {
 int baudOf(speed_t s)
 {
     switch (s) {
-    case B0: return 0;
-    case B300: return 300;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    default: return -1;
+    case B0:
+        return 0;
+    case B300:
+        return 300;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    default:
+        return -1;
     }
 }
 
@@ -58,7 +70,7 @@ bool openPair(int &master, int &slave, QString &device)
     }
     // Raw, so nothing written to the master is echoed back before the panel configures the line.
     // The speed stays at the pseudo-terminal's default until the panel sets its own.
-    termios t{};
+    termios t {};
     if (tcgetattr(slave, &t) == 0) {
         cfmakeraw(&t);
         tcsetattr(slave, TCSANOW, &t);
@@ -81,14 +93,21 @@ QString LineSettings::text() const
 
 double monotonicMs()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
 }
 
-PtyEndpoint::PtyEndpoint(const QString &linkPath, QObject *parent) : QObject(parent), m_link(linkPath) {}
+PtyEndpoint::PtyEndpoint(const QString &linkPath, QObject *parent)
+    : QObject(parent)
+    , m_link(linkPath)
+{
+}
 
-PtyEndpoint::~PtyEndpoint() { close(); }
+PtyEndpoint::~PtyEndpoint()
+{
+    close();
+}
 
 bool PtyEndpoint::open(QString *error)
 {
@@ -97,7 +116,8 @@ bool PtyEndpoint::open(QString *error)
     QString device;
     if (!openPair(master, slave, device)) {
         if (error)
-            *error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+            *error = QStringLiteral("cannot open a pseudo-terminal: %1")
+                         .arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     if (device == m_previousDevice) {
@@ -223,15 +243,23 @@ void PtyEndpoint::flushQueue()
 LineSettings PtyEndpoint::lineSettings() const
 {
     LineSettings s;
-    termios t{};
+    termios t {};
     if (m_slave < 0 || tcgetattr(m_slave, &t) != 0)
         return s;
     s.baud = baudOf(cfgetospeed(&t));
     switch (t.c_cflag & CSIZE) {
-    case CS5: s.dataBits = 5; break;
-    case CS6: s.dataBits = 6; break;
-    case CS7: s.dataBits = 7; break;
-    default: s.dataBits = 8; break;
+    case CS5:
+        s.dataBits = 5;
+        break;
+    case CS6:
+        s.dataBits = 6;
+        break;
+    case CS7:
+        s.dataBits = 7;
+        break;
+    default:
+        s.dataBits = 8;
+        break;
     }
     s.parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
     s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;

@@ -14,12 +14,12 @@ namespace sim {
 struct LineSettings {
     int baud = 0;
     int dataBits = 0;
-    char parity = 'N';    // 'N', 'E' or 'O'
+    char parity = 'N'; // 'N', 'E' or 'O'
     int stopBits = 1;
     bool hardwareFlow = false;
 
     bool isExpected() const { return baud == 9600 && dataBits == 8 && parity == 'N' && stopBits == 1; }
-    QString text() const;   // "9600 8N1"
+    QString text() const; // "9600 8N1"
     bool operator==(const LineSettings &o) const
     {
         return baud == o.baud && dataBits == o.dataBits && parity == o.parity && stopBits == o.stopBits

@@ -10,13 +10,16 @@ namespace sim {
 
 namespace {
 
-QString hex(const QByteArray &b) { return QString::fromLatin1(b.toHex()); }
+QString hex(const QByteArray &b)
+{
+    return QString::fromLatin1(b.toHex());
+}
 
 QJsonArray piecesJson(const QList<Piece> &pieces)
 {
     QJsonArray a;
     for (const Piece &p : pieces)
-        a.append(QJsonObject{{"t", p.time}, {"hex", hex(p.bytes)}});
+        a.append(QJsonObject { { "t", p.time }, { "hex", hex(p.bytes) } });
     return a;
 }
 
@@ -30,17 +33,20 @@ QByteArray withTerminator(QByteArray report)
 } // namespace
 
 Simulator::Simulator(const Options &options, QObject *parent)
-    : QObject(parent), m_options(options), m_pty(options.linkPath)
+    : QObject(parent)
+    , m_options(options)
+    , m_pty(options.linkPath)
 {
-    m_options.fixedReport = options.fixedReport.isEmpty() ? QByteArray() : withTerminator(options.fixedReport);
+    m_options.fixedReport
+        = options.fixedReport.isEmpty() ? QByteArray() : withTerminator(options.fixedReport);
     m_random = options.seed ? QRandomGenerator(options.seed) : QRandomGenerator::securelySeeded();
     connect(&m_pty, &PtyEndpoint::received, this, &Simulator::onReceived);
     m_burstTimer.setSingleShot(true);
     connect(&m_burstTimer, &QTimer::timeout, this, &Simulator::sendNextBurst);
     m_frameTimer.setSingleShot(true);
     connect(&m_frameTimer, &QTimer::timeout, this, [this] {
-        const auto results =
-            m_decoder.abandon(QStringLiteral("frame unfinished after %1 ms").arg(m_options.frameTimeoutMs));
+        const auto results
+            = m_decoder.abandon(QStringLiteral("frame unfinished after %1 ms").arg(m_options.frameTimeoutMs));
         for (const Decoded &d : results)
             handle(d);
     });
@@ -50,7 +56,7 @@ Simulator::Simulator(const Options &options, QObject *parent)
         if (++m_lineTicks % 4 == 0 && m_pty.clearStaleExclusive()) {
             diagnostic(QStringLiteral("cleared the exclusive-use flag a closed panel left on %1")
                            .arg(m_pty.devicePath()));
-            m_log.write({{"event", "exclusive-cleared"}, {"device", m_pty.devicePath()}});
+            m_log.write({ { "event", "exclusive-cleared" }, { "device", m_pty.devicePath() } });
         }
     });
     m_clock.start();
@@ -64,7 +70,7 @@ bool Simulator::start(QString *error)
         return false;
     if (!m_pty.open(error))
         return false;
-    m_log.write({{"event", "device"}, {"device", m_pty.devicePath()}, {"link", m_pty.linkPath()}});
+    m_log.write({ { "event", "device" }, { "device", m_pty.devicePath() }, { "link", m_pty.linkPath() } });
     checkLine(false);
     m_lineTimer.start();
     writeStateFile();
@@ -86,13 +92,9 @@ void Simulator::advanceClock()
 
 QJsonObject Simulator::lineJson(const LineSettings &s) const
 {
-    return QJsonObject{{"baud", s.baud},
-                       {"dataBits", s.dataBits},
-                       {"parity", QString(QChar(s.parity))},
-                       {"stopBits", s.stopBits},
-                       {"rtscts", s.hardwareFlow},
-                       {"ok", s.isExpected()},
-                       {"text", s.text()}};
+    return QJsonObject { { "baud", s.baud }, { "dataBits", s.dataBits },
+        { "parity", QString(QChar(s.parity)) }, { "stopBits", s.stopBits }, { "rtscts", s.hardwareFlow },
+        { "ok", s.isExpected() }, { "text", s.text() } };
 }
 
 void Simulator::checkLine(bool dataArrived)
@@ -104,15 +106,17 @@ void Simulator::checkLine(bool dataArrived)
         m_line = now;
         m_lineKnown = true;
         m_wrongLineTold = false;
-        diagnostic(QStringLiteral("line settings %1%2")
-                       .arg(now.text(), now.isExpected() ? QString() : QStringLiteral(" (9600 8N1 expected)")));
+        diagnostic(
+            QStringLiteral("line settings %1%2")
+                .arg(now.text(), now.isExpected() ? QString() : QStringLiteral(" (9600 8N1 expected)")));
         QJsonObject r = lineJson(now);
         r["event"] = "line";
         m_log.write(r);
     }
     if (dataArrived && !m_line.isExpected() && !m_wrongLineTold) {
         m_wrongLineTold = true;
-        diagnostic(QStringLiteral("data arrived with line settings %1, 9600 8N1 expected").arg(m_line.text()));
+        diagnostic(
+            QStringLiteral("data arrived with line settings %1, 9600 8N1 expected").arg(m_line.text()));
         QJsonObject r = lineJson(m_line);
         r["event"] = "wrong-line";
         m_log.write(r);
@@ -121,7 +125,7 @@ void Simulator::checkLine(bool dataArrived)
 
 void Simulator::onReceived(const QByteArray &bytes, double timeMs)
 {
-    m_log.write({{"event", "chunk"}, {"t", timeMs}, {"hex", hex(bytes)}});
+    m_log.write({ { "event", "chunk" }, { "t", timeMs }, { "hex", hex(bytes) } });
     checkLine(true);
     const auto results = m_decoder.feed(bytes, timeMs);
     for (const Decoded &d : results)
@@ -138,8 +142,8 @@ void Simulator::handle(const Decoded &d)
     if (!d.ok) {
         ++m_malformed;
         diagnostic(QStringLiteral("malformed frame (%1): %2").arg(d.error, hex(d.raw)));
-        m_log.write({{"event", "malformed"}, {"t", t}, {"reason", d.error}, {"hex", hex(d.raw)},
-                     {"pieces", piecesJson(d.pieces)}});
+        m_log.write({ { "event", "malformed" }, { "t", t }, { "reason", d.error }, { "hex", hex(d.raw) },
+            { "pieces", piecesJson(d.pieces) } });
         writeStateFile();
         return;
     }
@@ -147,8 +151,9 @@ void Simulator::handle(const Decoded &d)
     const char *name = commandName(d.command);
     if (d.command != Command::FM)
         diagnostic(QStringLiteral("frame %1 %2").arg(QLatin1String(name), hex(d.value)));
-    m_log.write({{"event", "frame"}, {"t", t}, {"command", name}, {"value", hex(d.value)},
-                 {"text", QString::fromLatin1(d.value)}, {"hex", hex(d.raw)}, {"pieces", piecesJson(d.pieces)}});
+    m_log.write({ { "event", "frame" }, { "t", t }, { "command", name }, { "value", hex(d.value) },
+        { "text", QString::fromLatin1(d.value) }, { "hex", hex(d.raw) },
+        { "pieces", piecesJson(d.pieces) } });
     advanceClock();
     m_tx.apply(d.command, d.value);
     if (d.command == Command::FM && !m_options.silent)
@@ -179,13 +184,14 @@ void Simulator::answerStatusRequest()
 
 void Simulator::reply(const QByteArray &bytes, const char *kind)
 {
-    m_log.write({{"event", "reply"}, {"kind", kind}, {"hex", hex(bytes)}, {"text", QString::fromLatin1(bytes)}});
+    m_log.write({ { "event", "reply" }, { "kind", kind }, { "hex", hex(bytes) },
+        { "text", QString::fromLatin1(bytes) } });
     if (!m_pty.isOpen())
         return;
     if (m_options.burst <= 0 && m_outgoing.isEmpty()) {
         if (!m_pty.write(bytes))
             diagnostic(QStringLiteral("the panel reads nothing: %1 bytes dropped").arg(bytes.size()));
-        m_log.write({{"event", "sent"}, {"hex", hex(bytes)}});
+        m_log.write({ { "event", "sent" }, { "hex", hex(bytes) } });
         return;
     }
     m_outgoing += bytes;
@@ -204,7 +210,7 @@ void Simulator::sendNextBurst()
     m_outgoing.remove(0, n);
     if (!m_pty.write(chunk))
         diagnostic(QStringLiteral("the panel reads nothing: %1 bytes dropped").arg(chunk.size()));
-    m_log.write({{"event", "sent"}, {"hex", hex(chunk)}});
+    m_log.write({ { "event", "sent" }, { "hex", hex(chunk) } });
     if (!m_outgoing.isEmpty())
         m_burstTimer.start(m_options.burstGapMs);
 }
@@ -301,7 +307,8 @@ QStringList Simulator::command(const QString &line)
         else
             return error(QStringLiteral("set tamp|tpsu|reflection|uptime VALUE"));
     } else if (word == QLatin1String("state")) {
-        out << QStringLiteral("state ") + QString::fromUtf8(QJsonDocument(state()).toJson(QJsonDocument::Compact));
+        out << QStringLiteral("state ")
+                + QString::fromUtf8(QJsonDocument(state()).toJson(QJsonDocument::Compact));
     } else if (word == QLatin1String("unplug")) {
         m_outgoing.clear();
         m_burstTimer.stop();
@@ -310,13 +317,14 @@ QStringList Simulator::command(const QString &line)
         m_frameTimer.stop();
         m_pty.close();
         m_lineKnown = false;
-        m_log.write({{"event", "unplug"}});
+        m_log.write({ { "event", "unplug" } });
         out << QStringLiteral("unplugged");
     } else if (word == QLatin1String("replug")) {
         QString why;
         if (!m_pty.open(&why))
             return error(why);
-        m_log.write({{"event", "device"}, {"device", m_pty.devicePath()}, {"link", m_pty.linkPath()}});
+        m_log.write(
+            { { "event", "device" }, { "device", m_pty.devicePath() }, { "link", m_pty.linkPath() } });
         checkLine(false);
         out << QStringLiteral("device ") + m_pty.devicePath();
     } else if (word == QLatin1String("quit")) {

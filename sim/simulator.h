@@ -17,15 +17,15 @@ namespace sim {
 
 // How the simulator behaves; the command line fills it and run-time commands change it.
 struct Options {
-    QString linkPath;          // a symbolic link to the device, replaced on every replug
-    QString logPath;           // JSON lines: frames, chunks, replies, line settings
-    QString stateFile;         // the state JSON, rewritten after every change
-    int burst = 0;             // send answers in bursts of this many bytes (0: in one write)
-    int burstGapMs = 20;       // the gap between two bursts
-    bool silent = false;       // answer no status request
-    double noise = 0;          // the chance that a few random bytes go out before a report
-    quint32 seed = 0;          // for the noise; 0 picks one
-    QByteArray fixedReport;    // sent instead of the live report, "$" ended
+    QString linkPath; // a symbolic link to the device, replaced on every replug
+    QString logPath; // JSON lines: frames, chunks, replies, line settings
+    QString stateFile; // the state JSON, rewritten after every change
+    int burst = 0; // send answers in bursts of this many bytes (0: in one write)
+    int burstGapMs = 20; // the gap between two bursts
+    bool silent = false; // answer no status request
+    double noise = 0; // the chance that a few random bytes go out before a report
+    quint32 seed = 0; // for the noise; 0 picks one
+    QByteArray fixedReport; // sent instead of the live report, "$" ended
     int frameTimeoutMs = 3000; // a frame unfinished for this long is given up (logo pauses are 1 s)
 };
 
@@ -74,14 +74,14 @@ private:
     QRandomGenerator m_random;
     QElapsedTimer m_clock;
     qint64 m_advancedTo = 0;
-    QByteArray m_outgoing;          // answer bytes still to go out in bursts
+    QByteArray m_outgoing; // answer bytes still to go out in bursts
     QTimer m_burstTimer;
-    QTimer m_frameTimer;            // gives up a frame the panel stopped sending
-    QTimer m_lineTimer;             // watches the line settings and the exclusive-use flag
+    QTimer m_frameTimer; // gives up a frame the panel stopped sending
+    QTimer m_lineTimer; // watches the line settings and the exclusive-use flag
     int m_lineTicks = 0;
     LineSettings m_line;
     bool m_lineKnown = false;
-    bool m_wrongLineTold = false;   // once per set of wrong settings
+    bool m_wrongLineTold = false; // once per set of wrong settings
     int m_frames = 0;
     int m_malformed = 0;
 };

@@ -10,31 +10,44 @@ namespace sim {
 
 namespace {
 
-constexpr double kDriftTauMs = 120000.0;   // temperatures settle over a few minutes
+constexpr double kDriftTauMs = 120000.0; // temperatures settle over a few minutes
 constexpr double kEfficiency = 0.7;
-constexpr double kMaxDrivePercent = 110.0;  // what the amplifier makes of an overdriven setting
+constexpr double kMaxDrivePercent = 110.0; // what the amplifier makes of an overdriven setting
 constexpr const char *kFirmware = "1.40-sim";
 
-constexpr std::array<double, 9> kAmpTempLevels{40, 50, 60, 65, 70, 75, 80, 90, 95};        // 04 .. 0C
-constexpr std::array<double, 12> kFanLevels{15, 20, 30, 40, 50, 60, 65, 70, 75, 80, 90, 95}; // 04 .. 0F
+constexpr std::array<double, 9> kAmpTempLevels { 40, 50, 60, 65, 70, 75, 80, 90, 95 }; // 04 .. 0C
+constexpr std::array<double, 12> kFanLevels { 15, 20, 30, 40, 50, 60, 65, 70, 75, 80, 90, 95 }; // 04 .. 0F
 
-size_t at(Setting s) { return static_cast<size_t>(s); }
+size_t at(Setting s)
+{
+    return static_cast<size_t>(s);
+}
 
 std::optional<Setting> settingOf(Command c)
 {
     switch (c) {
-    case Command::FO: return Setting::Output;
-    case Command::FAS: return Setting::SwrAlarm;
-    case Command::FAT: return Setting::AmpTempAlarm;
-    case Command::FAU: return Setting::VoltageAlarm;
-    case Command::FAC: return Setting::CurrentAlarm;
-    case Command::FAA: return Setting::FanTemp;
-    default: return std::nullopt;
+    case Command::FO:
+        return Setting::Output;
+    case Command::FAS:
+        return Setting::SwrAlarm;
+    case Command::FAT:
+        return Setting::AmpTempAlarm;
+    case Command::FAU:
+        return Setting::VoltageAlarm;
+    case Command::FAC:
+        return Setting::CurrentAlarm;
+    case Command::FAA:
+        return Setting::FanTemp;
+    default:
+        return std::nullopt;
     }
 }
 
 // Position of a value byte in a list that starts at byte 04, clamped to the list.
-int position(quint8 byte, int count) { return std::clamp(int(byte) - 4, 0, count - 1); }
+int position(quint8 byte, int count)
+{
+    return std::clamp(int(byte) - 4, 0, count - 1);
+}
 
 double drift(double now, double target, qint64 ms)
 {
@@ -43,20 +56,22 @@ double drift(double now, double target, qint64 ms)
 
 QJsonObject logoJson(const QByteArray &line)
 {
-    return QJsonObject{{"text", QString::fromLatin1(line)}, {"hex", QString::fromLatin1(line.toHex())}};
+    return QJsonObject { { "text", QString::fromLatin1(line) },
+        { "hex", QString::fromLatin1(line.toHex()) } };
 }
 
 } // namespace
 
 const char *settingName(Setting s)
 {
-    static constexpr std::array<const char *, kSettingCount> names{"FO", "FAS", "FAT", "FAU", "FAC", "FAA"};
+    static constexpr std::array<const char *, kSettingCount> names { "FO", "FAS", "FAT", "FAU", "FAC",
+        "FAA" };
     return names[at(s)];
 }
 
 Transmitter::Transmitter()
-    : m_stored{0x04 + 10, 0x0D, 0x0A, 0x16, 0x0C, 0x07},
-      m_logo{QByteArray("TRANSMITTER SIM "), QByteArray("  TEST  SIGNAL  ")}
+    : m_stored { 0x04 + 10, 0x0D, 0x0A, 0x16, 0x0C, 0x07 }
+    , m_logo { QByteArray("TRANSMITTER SIM "), QByteArray("  TEST  SIGNAL  ") }
 {
 }
 
@@ -106,16 +121,25 @@ void Transmitter::advance(qint64 ms)
     }
 }
 
-int Transmitter::outputPercent() const { return int(stored(Setting::Output)) - 4; }
+int Transmitter::outputPercent() const
+{
+    return int(stored(Setting::Output)) - 4;
+}
 
-int Transmitter::driveLevel() const { return std::clamp(outputPercent(), 0, 100); }
+int Transmitter::driveLevel() const
+{
+    return std::clamp(outputPercent(), 0, 100);
+}
 
 double Transmitter::forwardWatts() const
 {
     return kNominalWatts * std::clamp(double(outputPercent()), 0.0, kMaxDrivePercent) / 100.0;
 }
 
-double Transmitter::reflectedWatts() const { return forwardWatts() * m_reflection; }
+double Transmitter::reflectedWatts() const
+{
+    return forwardWatts() * m_reflection;
+}
 
 double Transmitter::ampCurrent(int amp) const
 {
@@ -123,7 +147,10 @@ double Transmitter::ampCurrent(int amp) const
     return perAmp * (1.0 + 0.02 * (amp - 1.5));
 }
 
-double Transmitter::ampVoltage(int amp) const { return kSupplyVolts - 0.2 * ampCurrent(amp); }
+double Transmitter::ampVoltage(int amp) const
+{
+    return kSupplyVolts - 0.2 * ampCurrent(amp);
+}
 
 std::optional<double> Transmitter::ampTempLimit() const
 {
@@ -139,7 +166,10 @@ double Transmitter::reflectedLimit() const
     return p == 9 ? 99.0 : 10.0 * (p + 1);
 }
 
-double Transmitter::currentLimit() const { return std::max(0, int(stored(Setting::CurrentAlarm)) - 2); }
+double Transmitter::currentLimit() const
+{
+    return std::max(0, int(stored(Setting::CurrentAlarm)) - 2);
+}
 
 double Transmitter::fanOnTemp() const
 {
@@ -157,7 +187,10 @@ double Transmitter::voltageLimit() const
     return b >= 0x1E ? 99.0 : 65.0 + 5.0 * (b - 0x17);
 }
 
-bool Transmitter::fanRunning() const { return m_ampTemp > fanOnTemp(); }
+bool Transmitter::fanRunning() const
+{
+    return m_ampTemp > fanOnTemp();
+}
 
 int Transmitter::alarmCode() const
 {
@@ -218,20 +251,20 @@ QJsonObject Transmitter::stateJson() const
         if (m_pendingLogo[i])
             pendingLogo[QStringLiteral("line%1").arg(i + 1)] = logoJson(*m_pendingLogo[i]);
     }
-    return QJsonObject{
-        {"stored", stored},
-        {"pending", pending},
-        {"logo", QJsonObject{{"line1", logoJson(m_logo[0])}, {"line2", logoJson(m_logo[1])}}},
-        {"pendingLogo", pendingLogo},
-        {"storeCount", m_storeCount},
-        {"logoStoreCount", m_logoStoreCount},
-        {"outputPercent", outputPercent()},
-        {"forwardWatts", forwardWatts()},
-        {"ampTemp", m_ampTemp},
-        {"psuTemp", m_psuTemp},
-        {"fanRunning", fanRunning()},
-        {"alarmCode", alarmCode()},
-        {"uptimeMinutes", double(m_uptimeMs / 60000)},
+    return QJsonObject {
+        { "stored", stored },
+        { "pending", pending },
+        { "logo", QJsonObject { { "line1", logoJson(m_logo[0]) }, { "line2", logoJson(m_logo[1]) } } },
+        { "pendingLogo", pendingLogo },
+        { "storeCount", m_storeCount },
+        { "logoStoreCount", m_logoStoreCount },
+        { "outputPercent", outputPercent() },
+        { "forwardWatts", forwardWatts() },
+        { "ampTemp", m_ampTemp },
+        { "psuTemp", m_psuTemp },
+        { "fanRunning", fanRunning() },
+        { "alarmCode", alarmCode() },
+        { "uptimeMinutes", double(m_uptimeMs / 60000) },
     };
 }
 

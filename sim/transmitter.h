@@ -22,7 +22,7 @@ class Transmitter
 public:
     static constexpr double kNominalWatts = 300.0;
     static constexpr double kAmbientC = 25.0;
-    static constexpr double kPsuAlarmC = 70.0;  // the PSU has a fixed temperature limit
+    static constexpr double kPsuAlarmC = 70.0; // the PSU has a fixed temperature limit
     static constexpr double kSupplyVolts = 48.0;
 
     Transmitter();
@@ -41,18 +41,18 @@ public:
     double reflectedWatts() const;
     double ampTemp() const { return m_ampTemp; }
     double psuTemp() const { return m_psuTemp; }
-    double ampCurrent(int amp) const;   // amp 0 to 3
+    double ampCurrent(int amp) const; // amp 0 to 3
     double ampVoltage(int amp) const;
-    int outputPercent() const;          // the stored output byte minus 4 (may exceed 100)
-    int driveLevel() const;             // 0 to 100
+    int outputPercent() const; // the stored output byte minus 4 (may exceed 100)
+    int driveLevel() const; // 0 to 100
     bool fanRunning() const;
-    int alarmCode() const;              // bit 0 amp temp, 1 reflected, 2 PSU temp, 3 current, 4 overdrive
+    int alarmCode() const; // bit 0 amp temp, 1 reflected, 2 PSU temp, 3 current, 4 overdrive
 
     // The stored alarm levels in the readings' units; an empty optional for "alarm off".
     std::optional<double> ampTempLimit() const;
     double reflectedLimit() const;
     double currentLimit() const;
-    double fanOnTemp() const;           // the fan never runs when disabled (infinity)
+    double fanOnTemp() const; // the fan never runs when disabled (infinity)
     double voltageLimit() const;
 
     // Test levers: force a reading now (it then drifts again) or the reflected share of the power.
@@ -63,7 +63,7 @@ public:
 
     quint8 stored(Setting s) const { return m_stored[static_cast<size_t>(s)]; }
     std::optional<quint8> pending(Setting s) const { return m_pending[static_cast<size_t>(s)]; }
-    QByteArray storedLogo(int line) const { return m_logo[line - 1]; }           // line 1 or 2
+    QByteArray storedLogo(int line) const { return m_logo[line - 1]; } // line 1 or 2
     std::optional<QByteArray> pendingLogo(int line) const { return m_pendingLogo[line - 1]; }
     int storeCount() const { return m_storeCount; }
     int logoStoreCount() const { return m_logoStoreCount; }

@@ -21,8 +21,8 @@ using Alarms = QList<bool>;
 // The monitor, the port check and the link as the window wires them.
 struct Panel {
     SerialLink link;
-    PortCheck check{link};
-    StatusMonitor monitor{link, check};
+    PortCheck check { link };
+    StatusMonitor monitor { link, check };
     int missing = 0;
 
     Panel()
@@ -95,31 +95,31 @@ void TestE2eStatus::usePort(const SimProcess &sim)
 void TestE2eStatus::knownReport_data()
 {
     QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<Texts>("texts");   // Text1, Text2, Text3, Text4, Text9, ... in field order
+    QTest::addColumn<Texts>("texts"); // Text1, Text2, Text3, Text4, Text9, ... in field order
     QTest::addColumn<int>("drive");
     QTest::addColumn<Alarms>("alarms"); // Shape1 to Shape5
 
     const QString inOrder = "Pfwd=123.4W,Pref=5.6W,Tpsu=41C,Tamp=57C,Iamp1=1.1A,Iamp2=2.2A,Iamp3=3.3A,"
                             "Iamp4=4.4A,Uamp1=47.1V,Uamp2=47.2V,Uamp3=47.3V,Uamp4=47.4V,Uptime=0012D:03H:45M,"
                             "Firmware=2.07b,PowerLimit=350W,AlarmCode=21,Audio=K";
-    const Texts inOrderTexts{"123.4W", "5.6W",   "41C",    "57C",    "1.1A",          "2.2A",  "3.3A", "4.4A",
-                             "47.1V",  "47.2V",  "47.3V",  "47.4V",  "0012D:03H:45M", "2.07b", "350W"};
-    QTest::newRow("fields in order") << QStringList{"--report", inOrder} << inOrderTexts << int('K') - 48
-                                     << Alarms{true, false, true, false, true};
+    const Texts inOrderTexts { "123.4W", "5.6W", "41C", "57C", "1.1A", "2.2A", "3.3A", "4.4A", "47.1V",
+        "47.2V", "47.3V", "47.4V", "0012D:03H:45M", "2.07b", "350W" };
+    QTest::newRow("fields in order") << QStringList { "--report", inOrder } << inOrderTexts << int('K') - 48
+                                     << Alarms { true, false, true, false, true };
 
     // The same report in small bursts is read the same way.
-    QTest::newRow("in bursts of 7") << QStringList{"--report", inOrder, "--burst", "7", "--burst-gap", "2"}
-                                    << inOrderTexts << int('K') - 48 << Alarms{true, false, true, false, true};
+    QTest::newRow("in bursts of 7") << QStringList { "--report", inOrder, "--burst", "7", "--burst-gap", "2" }
+                                    << inOrderTexts << int('K') - 48
+                                    << Alarms { true, false, true, false, true };
 
     // Another order, a key twice (the first counts), an empty value, a value that is no number.
     const QString shuffled = "Audio=d,AlarmCode=10,PowerLimit=9999W,Firmware=-------,Uptime=0000D:00H:05M,"
                              "Uamp4=,Uamp3=48.0V,Uamp2=48.0V,Uamp1=48.0V,Iamp4=0.5A,Iamp3=0.5A,Iamp2=0.5A,"
                              "Iamp1=0.5A,Tamp=hot,Tpsu=30C,Pref=0.0W,Pfwd=75.0W,Pfwd=1.0W,";
-    QTest::newRow("shuffled") << QStringList{"--report", shuffled}
-                              << Texts{"75.0W", "0.0W",  "30C",   "hot",   "0.5A",          "0.5A",    "0.5A",
-                                       "0.5A",  "48.0V", "48.0V", "48.0V", "",              "0000D:00H:05M",
-                                       "-------", "9999W"}
-                              << int('d') - 48 << Alarms{false, true, false, true, false};
+    QTest::newRow("shuffled") << QStringList { "--report", shuffled }
+                              << Texts { "75.0W", "0.0W", "30C", "hot", "0.5A", "0.5A", "0.5A", "0.5A",
+                                     "48.0V", "48.0V", "48.0V", "", "0000D:00H:05M", "-------", "9999W" }
+                              << int('d') - 48 << Alarms { false, true, false, true, false };
 }
 
 void TestE2eStatus::knownReport()
@@ -165,7 +165,7 @@ void TestE2eStatus::liveReportFollowsTheBoard()
     const Texts first = panel.texts();
     QCOMPARE(first[14], QString("300W")); // PowerLimit
     QCOMPARE(first[12], QString("0000D:00H:00M"));
-    QCOMPARE(panel.alarms(), (Alarms{false, false, false, false, false}));
+    QCOMPARE(panel.alarms(), (Alarms { false, false, false, false, false }));
 
     // Half power, stored on the board, and a hot amplifier: the next reading shows both.
     flush(panel, frames::frame(frames::Command::FO, char(4 + 50)));
@@ -181,14 +181,14 @@ void TestE2eStatus::liveReportFollowsTheBoard()
     QCOMPARE(panel.texts()[3], QString("85C"));
     QCOMPARE(panel.monitor.display().driveLevel, 50);
     // The board's own amplifier alarm level is 80 degC: only "AMP T   ALARM" lights.
-    QCOMPARE(panel.alarms(), (Alarms{true, false, false, false, false}));
+    QCOMPARE(panel.alarms(), (Alarms { true, false, false, false, false }));
     QCOMPARE(state["alarmCode"].toInt(), 1);
 }
 
 void TestE2eStatus::readingGoesOnAfterReplug()
 {
     SimProcess sim;
-    QVERIFY2(sim.start({"--report", "Pfwd=1.0W,AlarmCode=00,Audio=0"}), sim.stderrText().constData());
+    QVERIFY2(sim.start({ "--report", "Pfwd=1.0W,AlarmCode=00,Audio=0" }), sim.stderrText().constData());
     usePort(sim);
     Panel panel;
     QVERIFY(panel.read());
@@ -210,7 +210,7 @@ void TestE2eStatus::readingGoesOnAfterReplug()
     QVERIFY(sim.replug());
     QVERIFY(panel.read());
     QCOMPARE(panel.texts()[0], QString("2.0W"));
-    QCOMPARE(panel.alarms(), (Alarms{false, false, true, false, false}));
+    QCOMPARE(panel.alarms(), (Alarms { false, false, true, false, false }));
 }
 
 QTEST_GUILESS_MAIN(TestE2eStatus)

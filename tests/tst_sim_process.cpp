@@ -161,7 +161,7 @@ void TestSimProcess::logHoldsFramesAndTheirTiming()
     // A logo line with a pause between its 01 and the first piece, as the logo download does.
     panel.write(QByteArray::fromHex("0000464c3101"));
     QTest::qWait(300);
-    for (const char *piece : {"Radi", "o On", "e 10", "1.5 "})
+    for (const char *piece : { "Radi", "o On", "e 10", "1.5 " })
         panel.write(piece);
     panel.write("\x02");
     panel.write(QByteArray::fromHex("0000464c53013002"));
@@ -171,7 +171,7 @@ void TestSimProcess::logHoldsFramesAndTheirTiming()
     QCOMPARE(frames[0]["command"].toString(), QString("FL1"));
     QCOMPARE(frames[0]["text"].toString(), QString("Radio One 101.5 "));
     QCOMPARE(frames[0]["hex"].toString(),
-             QString::fromLatin1((QByteArray::fromHex("0000464c3101") + "Radio One 101.5 \x02").toHex()));
+        QString::fromLatin1((QByteArray::fromHex("0000464c3101") + "Radio One 101.5 \x02").toHex()));
     const QJsonArray pieces = frames[0]["pieces"].toArray();
     QVERIFY(pieces.size() >= 2);
     QVERIFY(pieces[0].toObject()["hex"].toString().endsWith("01"));
@@ -301,14 +301,14 @@ void TestSimProcess::unplugAndReplug()
 void TestSimProcess::silentAndSend()
 {
     SimProcess sim;
-    QVERIFY2(sim.start({"--silent"}), sim.stderrText().constData());
+    QVERIFY2(sim.start({ "--silent" }), sim.stderrText().constData());
     PanelPort panel(sim.linkPath());
     QVERIFY(panel.open());
 
     panel.write(kStatusRequest);
     QVERIFY(sim.waitForRecords("frame", 1)); // the request arrived...
     QTest::qWait(200);
-    QVERIFY(panel.received().isEmpty());    // ...and went unanswered
+    QVERIFY(panel.received().isEmpty()); // ...and went unanswered
 
     bool ok = false;
     sim.command("send Pfwd=1,2$", &ok);
@@ -329,7 +329,7 @@ void TestSimProcess::silentAndSend()
 void TestSimProcess::burstsSplitTheAnswer()
 {
     SimProcess sim;
-    QVERIFY2(sim.start({"--burst", "16", "--burst-gap", "5"}), sim.stderrText().constData());
+    QVERIFY2(sim.start({ "--burst", "16", "--burst-gap", "5" }), sim.stderrText().constData());
     PanelPort panel(sim.linkPath());
     QVERIFY(panel.open());
     panel.write(kStatusRequest);
@@ -353,7 +353,8 @@ void TestSimProcess::burstsSplitTheAnswer()
 void TestSimProcess::fixedReportIsSentAsGiven()
 {
     SimProcess sim;
-    QVERIFY2(sim.start({"--report", "Pfwd=12.5W,Pref=0.3W,AlarmCode=05,Audio=A"}), sim.stderrText().constData());
+    QVERIFY2(
+        sim.start({ "--report", "Pfwd=12.5W,Pref=0.3W,AlarmCode=05,Audio=A" }), sim.stderrText().constData());
     PanelPort panel(sim.linkPath());
     QVERIFY(panel.open());
     panel.write(kStatusRequest);
@@ -375,7 +376,7 @@ void TestSimProcess::fixedReportIsSentAsGiven()
 void TestSimProcess::noiseComesBeforeTheReport()
 {
     SimProcess sim;
-    QVERIFY2(sim.start({"--noise", "1", "--seed", "11"}), sim.stderrText().constData());
+    QVERIFY2(sim.start({ "--noise", "1", "--seed", "11" }), sim.stderrText().constData());
     PanelPort panel(sim.linkPath());
     QVERIFY(panel.open());
     panel.write(kStatusRequest);
@@ -405,7 +406,8 @@ void TestSimProcess::malformedFrameIsReported()
     QVERIFY(bad[0]["reason"].toString().contains("FO with 1 lead"));
     QCOMPARE(bad[0]["hex"].toString(), QString("00464f01"));
     QVERIFY(sim.stderrText().contains("malformed frame"));
-    QCOMPARE(sim.state()["stored"].toObject()["FO"].toInt(), sim.stateFile()["stored"].toObject()["FO"].toInt());
+    QCOMPARE(
+        sim.state()["stored"].toObject()["FO"].toInt(), sim.stateFile()["stored"].toObject()["FO"].toInt());
     QVERIFY(sim.state()["pending"].toObject().isEmpty()); // the broken FO was not taken
 }
 

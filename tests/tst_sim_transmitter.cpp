@@ -12,7 +12,10 @@ using sim::Transmitter;
 
 namespace {
 
-QByteArray byte(int v) { return QByteArray(1, char(v)); }
+QByteArray byte(int v)
+{
+    return QByteArray(1, char(v));
+}
 
 // The value of `key` in a report, up to the next ",".
 QString field(const QByteArray &report, const QString &key)
@@ -121,7 +124,7 @@ void TestSimTransmitter::driveLevelCharacter()
     QFETCH(int, outputByte);
     QFETCH(int, audioCode);
     Transmitter tx;
-    download(tx, {{Command::FO, outputByte}});
+    download(tx, { { Command::FO, outputByte } });
     const QByteArray report = tx.report();
     QVERIFY(report.endsWith('$'));
     QCOMPARE(int(quint8(report.at(report.size() - 2))), audioCode);
@@ -130,9 +133,9 @@ void TestSimTransmitter::driveLevelCharacter()
 
 void TestSimTransmitter::alarmCode_data()
 {
-    QTest::addColumn<int>("output");       // FO byte
-    QTest::addColumn<int>("swrLevel");     // FAS byte: 04 ">10W" ... 0D ">99W"
-    QTest::addColumn<int>("tempLevel");    // FAT byte: 04 ">40degC" ... 0A ">80degC", 0D off
+    QTest::addColumn<int>("output"); // FO byte
+    QTest::addColumn<int>("swrLevel"); // FAS byte: 04 ">10W" ... 0D ">99W"
+    QTest::addColumn<int>("tempLevel"); // FAT byte: 04 ">40degC" ... 0A ">80degC", 0D off
     QTest::addColumn<int>("currentLevel"); // FAC byte: amperes + 2
     QTest::addColumn<double>("ampTemp");
     QTest::addColumn<double>("psuTemp");
@@ -167,8 +170,9 @@ void TestSimTransmitter::alarmCode()
     QFETCH(QString, code);
 
     Transmitter tx;
-    download(tx, {{Command::FO, output}, {Command::FAS, swrLevel}, {Command::FAT, tempLevel},
-                  {Command::FAC, currentLevel}});
+    download(tx,
+        { { Command::FO, output }, { Command::FAS, swrLevel }, { Command::FAT, tempLevel },
+            { Command::FAC, currentLevel } });
     tx.setAmpTemp(ampTemp);
     tx.setPsuTemp(psuTemp);
     tx.setReflection(reflection);
@@ -178,8 +182,8 @@ void TestSimTransmitter::alarmCode()
 void TestSimTransmitter::temperaturesDriftSlowly()
 {
     Transmitter cooled, uncooled;
-    download(cooled, {{Command::FO, 0x68}, {Command::FAA, 0x07}});   // fan from 40 degC
-    download(uncooled, {{Command::FO, 0x68}, {Command::FAA, 0x10}}); // fan disabled
+    download(cooled, { { Command::FO, 0x68 }, { Command::FAA, 0x07 } }); // fan from 40 degC
+    download(uncooled, { { Command::FO, 0x68 }, { Command::FAA, 0x10 } }); // fan disabled
     const double start = cooled.ampTemp();
 
     cooled.advance(1000);
@@ -196,7 +200,7 @@ void TestSimTransmitter::temperaturesDriftSlowly()
 
     // Back to OFF: it cools down again.
     const double hot = uncooled.ampTemp();
-    download(uncooled, {{Command::FO, 0x04}});
+    download(uncooled, { { Command::FO, 0x04 } });
     uncooled.advance(10 * 60 * 1000);
     QVERIFY(uncooled.ampTemp() < hot - 10.0);
 }

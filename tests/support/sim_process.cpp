@@ -16,30 +16,45 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-SimProcess::SimProcess(QObject *parent) : QObject(parent)
+SimProcess::SimProcess(QObject *parent)
+    : QObject(parent)
 {
     m_process.setProgram(QStringLiteral(VALTRONA_SIM_PATH));
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &SimProcess::readStdout);
     connect(&m_process, &QProcess::readyReadStandardError, this,
-            [this] { m_stderr += m_process.readAllStandardError(); });
+        [this] { m_stderr += m_process.readAllStandardError(); });
 }
 
-SimProcess::~SimProcess() { stop(); }
+SimProcess::~SimProcess()
+{
+    stop();
+}
 
-QString SimProcess::linkPath() const { return m_dir.filePath(QStringLiteral("ttySIM")); }
-QString SimProcess::logPath() const { return m_dir.filePath(QStringLiteral("sim-log.jsonl")); }
-QString SimProcess::stateFilePath() const { return m_dir.filePath(QStringLiteral("sim-state.json")); }
+QString SimProcess::linkPath() const
+{
+    return m_dir.filePath(QStringLiteral("ttySIM"));
+}
+QString SimProcess::logPath() const
+{
+    return m_dir.filePath(QStringLiteral("sim-log.jsonl"));
+}
+QString SimProcess::stateFilePath() const
+{
+    return m_dir.filePath(QStringLiteral("sim-state.json"));
+}
 
 bool SimProcess::start(const QStringList &extraArgs, int timeoutMs)
 {
     if (!m_dir.isValid())
         return false;
-    m_process.setArguments(QStringList{"--link", linkPath(), "--log", logPath(), "--state-file", stateFilePath()}
-                           + extraArgs);
+    m_process.setArguments(
+        QStringList { "--link", linkPath(), "--log", logPath(), "--state-file", stateFilePath() }
+        + extraArgs);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs))
         return false;
-    return waitUntil([this] { return !m_device.isEmpty() || !isRunning(); }, timeoutMs) && !m_device.isEmpty();
+    return waitUntil([this] { return !m_device.isEmpty() || !isRunning(); }, timeoutMs)
+        && !m_device.isEmpty();
 }
 
 void SimProcess::stop()
@@ -78,7 +93,8 @@ QStringList SimProcess::command(const QString &line, bool *ok, int timeoutMs)
     waitUntil(
         [&] {
             for (qsizetype i = from; i < m_lines.size(); ++i) {
-                if (m_lines[i].startsWith(QLatin1String("ok ")) || m_lines[i].startsWith(QLatin1String("error "))) {
+                if (m_lines[i].startsWith(QLatin1String("ok "))
+                    || m_lines[i].startsWith(QLatin1String("error "))) {
                     end = i;
                     return true;
                 }

@@ -27,8 +27,8 @@ public:
     void stop();
     bool isRunning() const { return m_process.state() == QProcess::Running; }
 
-    QString devicePath() const { return m_device; }   // the current pseudo-terminal
-    QString linkPath() const;                         // the stable name the panel opens
+    QString devicePath() const { return m_device; } // the current pseudo-terminal
+    QString linkPath() const; // the stable name the panel opens
     QString logPath() const;
     QString stateFilePath() const;
 
@@ -40,7 +40,7 @@ public:
     // The state file as last written.
     QJsonObject stateFile() const;
     bool unplug();
-    bool replug();   // devicePath() is the new device afterwards
+    bool replug(); // devicePath() is the new device afterwards
 
     // Log records, all or those whose "event" is `event` ("frame", "malformed", "chunk", "line",
     // "wrong-line", "reply", "sent", "device", "unplug").
