@@ -142,6 +142,7 @@ void Form1::buildLayout()
 
     auto *central = new QWidget(this);
     central->setObjectName("Client");
+    central->setAccessibleName(tr("Control panel"));
     setCentralWidget(central);
     buildAmplifierBoard(central);
     buildPowerDisplay(central);

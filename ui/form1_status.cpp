@@ -168,3 +168,8 @@ void Form1::Command11_Click()
     m_text8->clear();
     m_monitor.clearBuffer();
 }
+
+QString Form1::statusText() const
+{
+    return statusBar()->currentMessage();
+}

@@ -1,0 +1,250 @@
+#include "ui/form1.h"
+
+#include "support/sim_process.h"
+#include "support/test_env.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSlider>
+#include <QtTest>
+#include <memory>
+
+// The controls whose every change, and every departure of the focus, goes into the store at once:
+// what the operator does in the window is checked in the file on disk.
+class TestUiBound : public QObject
+{
+    Q_OBJECT
+
+    TestStoreHome m_home;
+    SimProcess m_sim;
+    std::unique_ptr<Form1> m_form;
+
+    QMap<QString, QString> storedRecord()
+    {
+        QTemporaryDir dir;
+        const QString copy = dir.filePath("copy.ini");
+        if (!QFile::copy(m_home.storeFile(), copy))
+            return {};
+        QSettings settings(copy, QSettings::IniFormat);
+        settings.beginGroup("ValtronaAmp+");
+        QMap<QString, QString> values;
+        for (const QString &key : settings.childKeys())
+            values.insert(key, settings.value(key).toString());
+        return values;
+    }
+
+    QString stored(const QString &key) { return storedRecord().value(key); }
+
+    template <typename T> T *find(const QString &name) const { return m_form->findChild<T *>(name); }
+
+    // Moves the focus to `w` the way the Tab key does.
+    void focus(QWidget *w)
+    {
+        w->setFocus(Qt::TabFocusReason);
+        QVERIFY(w->hasFocus());
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(m_sim.start(), m_sim.stderrText().constData()); }
+
+    void init()
+    {
+        m_home.removeStore();
+        m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8()
+                          + "\n\n[ValtronaAmp%2B]\nAutoRead=False\nTrayAtStart=False\nTXPower=37\n");
+        m_form = std::make_unique<Form1>();
+        m_form->start();
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+
+    void cleanup() { m_form.reset(); }
+
+    void listChoiceIsStoredAtOnce_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("index");
+        QTest::newRow("over-current, fourth entry") << "Combo14" << "CurrentAlarm" << 3;
+        QTest::newRow("threshold, last") << "Combo1" << "Threshold" << 20;
+        QTest::newRow("right gain, first") << "Combo2" << "RightGain" << 0;
+        QTest::newRow("fan") << "Combo9" << "AutoFanTemp" << 12;
+        QTest::newRow("nothing selected") << "Combo10" << "Treble" << -1;
+    }
+
+    void listChoiceIsStoredAtOnce()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, setting);
+        QFETCH(int, index);
+        auto *combo = find<QComboBox>(control);
+        QVERIFY(combo);
+        QVERIFY(combo->currentIndex() != index);
+        combo->setCurrentIndex(index);
+        QCOMPARE(stored(setting), QString::number(index));
+    }
+
+    void keyboardChoiceIsStored()
+    {
+        auto *combo = find<QComboBox>("Combo5");
+        focus(combo);
+        const int before = combo->currentIndex();
+        QTest::keyClick(combo, Qt::Key_Up);
+        QCOMPARE(combo->currentIndex(), before - 1);
+        QCOMPARE(stored("SWRAlarm"), QString::number(before - 1));
+    }
+
+    // Leaving a control stores and saves even when nothing changed.
+    void leavingAControlSavesTheWholeStore_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("list") << "Combo14";
+        QTest::newRow("hidden list") << "Combo11";
+        QTest::newRow("check box") << "Check1";
+        QTest::newRow("slider") << "Slider1";
+        QTest::newRow("option") << "Option30";
+        QTest::newRow("logo box") << "Text7";
+    }
+
+    void leavingAControlSavesTheWholeStore()
+    {
+        QFETCH(QString, control);
+        auto *w = find<QWidget>(control);
+        QVERIFY(w);
+        focus(w);
+        m_home.removeStore();
+        QVERIFY(storedRecord().isEmpty());
+        focus(find<QPushButton>("Command16"));
+        const QMap<QString, QString> record = storedRecord();
+        QCOMPARE(record.size(), 265);
+        QCOMPARE(record.value("TXPower"), QString("37"));
+    }
+
+    void checkBoxStates_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("expected");
+        for (const auto &[control, setting] : {std::pair{"Check1", "AutoRead"}, {"Check5", "TrayAtStart"}}) {
+            QTest::addRow("%s unchecked", control) << control << setting << int(Qt::Unchecked) << "False";
+            QTest::addRow("%s checked", control) << control << setting << int(Qt::Checked) << "True";
+            QTest::addRow("%s greyed", control) << control << setting << int(Qt::PartiallyChecked) << "False";
+        }
+    }
+
+    void checkBoxStates()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, setting);
+        QFETCH(int, state);
+        QFETCH(QString, expected);
+        auto *box = find<QCheckBox>(control);
+        // Start from the other side, so the state set below is a change.
+        box->setCheckState(state == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        box->setCheckState(Qt::CheckState(state));
+        QCOMPARE(stored(setting), expected);
+    }
+
+    void sliderMovesAreStored_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one step right") << int(Qt::Key_Right) << "38";
+        QTest::newRow("left end") << int(Qt::Key_Home) << "0";
+        QTest::newRow("right end") << int(Qt::Key_End) << "100";
+    }
+
+    void sliderMovesAreStored()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, expected);
+        auto *slider = find<QSlider>("Slider1");
+        QCOMPARE(slider->value(), 37);
+        focus(slider);
+        QTest::keyClick(slider, Qt::Key(key));
+        QCOMPARE(stored("TXPower"), expected);
+        QCOMPARE(QString::number(settingsRecord().TXPower), expected);
+    }
+
+    void stereoAndMonoAreStored()
+    {
+        auto *stereo = find<QRadioButton>("Option30");
+        auto *mono = find<QRadioButton>("Option31");
+        QVERIFY(mono->isChecked());
+        stereo->click();
+        QCOMPARE(stored("TXStereo"), QString("1"));
+        QVERIFY(!mono->isChecked());
+        mono->click();
+        QCOMPARE(stored("TXStereo"), QString("0"));
+    }
+
+    void logoLineRule_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("three characters, leaving") << "Text7" << "LogoLine1" << "leave" << "abc"
+                                                   << "abc             ";
+        QTest::newRow("twenty characters, leaving") << "Text6" << "LogoLine2" << "leave"
+                                                    << "ABCDEFGHIJKLMNOPQRST" << "ABCDEFGHIJKLMNOP";
+        QTest::newRow("empty, leaving") << "Text7" << "LogoLine1" << "leave" << "" << QString(16, ' ');
+        QTest::newRow("click into the box") << "Text6" << "LogoLine2" << "click" << "Radio 1"
+                                            << "Radio 1         ";
+        QTest::newRow("return") << "Text7" << "LogoLine1" << "return" << "FM+" << "FM+             ";
+    }
+
+    void logoLineRule()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, setting);
+        QFETCH(QString, trigger);
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        auto *edit = find<QLineEdit>(box);
+        focus(edit);
+        edit->setText(typed);
+        if (trigger == "leave")
+            focus(find<QPushButton>("Command9"));
+        else if (trigger == "click")
+            QTest::mouseClick(edit, Qt::LeftButton);
+        else
+            QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(edit->text(), expected);
+        QCOMPARE(stored(setting), expected);
+    }
+
+    void charactersWithoutLatin1CodeAreReplaced()
+    {
+        auto *edit = find<QLineEdit>("Text7");
+        focus(edit);
+        edit->setText(QString::fromUtf8("Grüße €uro"));
+        focus(find<QPushButton>("Command9"));
+        QCOMPARE(edit->text(), QString::fromUtf8("Grüße ?uro      "));
+        QCOMPARE(stored("LogoLine1"), QString::fromUtf8("Grüße ?uro      "));
+        QVERIFY2(m_form->statusText().contains("\"?\""), qPrintable(m_form->statusText()));
+    }
+
+    void clearEmptiesTheReceiveBuffer()
+    {
+        auto *text8 = find<QPlainTextEdit>("Text8");
+        m_form->monitor().receive("Pfwd=1.0W,Pref=");
+        QCOMPARE(text8->toPlainText(), QString("Pfwd=1.0W,Pref="));
+        find<QPushButton>("Command11")->click();
+        QCOMPARE(text8->toPlainText(), QString());
+        QCOMPARE(m_form->monitor().buffer(), QString());
+        // What follows starts a report of its own.
+        m_form->monitor().receive("Pfwd=2.5W,");
+        QCOMPARE(text8->toPlainText(), QString("Pfwd=2.5W,"));
+    }
+};
+
+QTEST_MAIN(TestUiBound)
+#include "tst_ui_bound.moc"
