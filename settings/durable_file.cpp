@@ -1,5 +1,6 @@
 #include "settings/durable_file.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -94,6 +95,23 @@ bool writeAll(int fd, const QByteArray &bytes, int *err)
     return true;
 }
 
+// The temporary file name of a save of `fileName`, as mkostemp makes it: ".<name>.XXXXXX".
+bool isTemporaryOf(const QString &candidate, const QString &fileName)
+{
+    const QString prefix = QLatin1String(".") + fileName + QLatin1String(".");
+    return candidate.size() == prefix.size() + 6 && candidate.startsWith(prefix);
+}
+
+void removeStaleTemporaries(const QString &folder, const QString &fileName)
+{
+    const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-kStaleTemporarySeconds);
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        if (isTemporaryOf(entry.fileName(), fileName) && entry.lastModified().toUTC() < staleBefore)
+            QFile::remove(entry.filePath());
+    }
+}
+
 } // namespace
 
 ReadResult readAll(const QString &path, QByteArray *bytes, QString *error)
@@ -163,6 +181,7 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
         return fail(QStringLiteral("writing %1 failed (%2)"), errno);
     if (::rename(temp.constData(), target.constData()) != 0)
         return fail(QStringLiteral("%1 could not be replaced (%2)"), errno);
+    removeStaleTemporaries(folder, info.fileName());
 
     // The rename itself is durable only once the folder is on disk too.
     Descriptor dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -14,7 +14,10 @@ ReadResult readAll(const QString &path, QByteArray *bytes, QString *error);
 
 // Replaces `path` with `bytes`: creates the folder if needed, writes a temporary file beside it
 // checking every write, fsyncs it, renames it over `path` and fsyncs the folder. On failure the
-// old file is untouched, the temporary file is removed, and false is returned.
+// old file is untouched, the temporary file is removed, and false is returned. After a replace that
+// went through, temporary files of `path` older than kStaleTemporarySeconds are removed: a save
+// killed before its rename leaves its temporary file behind, and no running save is that slow.
+constexpr int kStaleTemporarySeconds = 60;
 bool replace(const QString &path, const QByteArray &bytes, QString *error);
 
 } // namespace durable_file
