@@ -1,0 +1,182 @@
+#include "ui/frm_setup.h"
+
+#include "link/port_check.h"
+#include "link/port_map.h"
+#include "settings/record.h"
+#include "settings/store.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSerialPortInfo>
+
+namespace {
+
+// Twips to device-independent pixels (15 twips a pixel at 96 dpi).
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QString portText(int port) { return QStringLiteral("COM %1").arg(port); }
+
+} // namespace
+
+QString describePort(int port)
+{
+    const QString path = port_map::devicePath(port);
+    if (!QFileInfo::exists(path))
+        return QStringLiteral("%1: %2 (not present)").arg(portText(port), path);
+
+    // A by-id or other symbolic link names the same device as the port list's system location.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    QStringList details;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.systemLocation() != target && info.systemLocation() != path)
+            continue;
+        if (!info.description().isEmpty())
+            details << info.description();
+        if (!info.manufacturer().isEmpty())
+            details << info.manufacturer();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            details << QStringLiteral("%1:%2")
+                           .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                           .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        if (!info.serialNumber().isEmpty())
+            details << QStringLiteral("serial %1").arg(info.serialNumber());
+        break;
+    }
+    QString text = QStringLiteral("%1: %2").arg(portText(port), path);
+    if (target != path && !target.isEmpty())
+        text += QStringLiteral(" (%1)").arg(target);
+    if (!details.isEmpty())
+        text += QStringLiteral("\n") + details.join(QStringLiteral(", "));
+    return text;
+}
+
+FrmSetup::FrmSetup(PortCheck &check, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      m_check(check)
+{
+    setObjectName(QStringLiteral("FrmSetup"));
+    setWindowTitle(QStringLiteral("ValtronaAmp+ Setup"));
+    setFixedSize(3300 / 15, 1860 / 15);
+
+    m_frame2 = new QGroupBox(QStringLiteral("Communication port settings"), this);
+    m_frame2->setObjectName(QStringLiteral("Frame2"));
+    m_frame2->setGeometry(twips(90, 120, 3075, 1065));
+
+    m_command1 = new QPushButton(QStringLiteral("OK"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(twips(1170, 1320, 1035, 375));
+
+    m_combo2 = new QComboBox(m_frame2);
+    m_combo2->setObjectName(QStringLiteral("Combo2"));
+    m_combo2->setEditable(true);
+    m_combo2->setInsertPolicy(QComboBox::NoInsert);
+    m_combo2->setGeometry(twips(930, 360, 1425, 315));
+    m_combo2->setToolTip(QStringLiteral("I/O address, 300h is default!"));
+    m_combo2->setAccessibleName(QStringLiteral("COM port"));
+    m_combo2->setEditText(QStringLiteral("COM 1"));
+
+    m_label1 = new QLabel(QStringLiteral("COM port:"), m_frame2);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setTextFormat(Qt::PlainText);
+    m_label1->setGeometry(twips(90, 405, 855, 255));
+    m_label1->setBuddy(m_combo2);
+
+    setTabOrder(m_command1, m_combo2);
+
+    // Typing changes the text (textEdited: the operator only, never the program); picking an entry
+    // is a click. The load's own text change runs the same steps explicitly.
+    connect(m_combo2->lineEdit(), &QLineEdit::textEdited, this, [this] { Combo2_Change(); });
+    connect(m_combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
+    connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+}
+
+void FrmSetup::Form_Load()
+{
+    LoadSettings();
+    m_combo2->blockSignals(true);
+    m_combo2->clear();
+    for (int port = port_map::kFirstPort; port <= port_map::kLastPort; ++port)
+        m_combo2->addItem(portText(port));
+    // A freshly loaded dialog shows its initial text, whatever an earlier opening left there.
+    m_combo2->setCurrentIndex(-1);
+    m_combo2->setEditText(QStringLiteral("COM 1"));
+    m_combo2->blockSignals(false);
+    updateTooltips();
+
+    const QString before = m_combo2->currentText();
+    const int stored = settingsRecord().COMSelected;
+    if (stored >= port_map::kFirstPort && stored <= port_map::kLastPort) {
+        m_combo2->setEditText(portText(stored));
+        if (m_combo2->currentText() != before)
+            Combo2_Change();
+    }
+    m_loaded = true;
+
+    const QRect screen = QApplication::primaryScreen() ? QApplication::primaryScreen()->availableGeometry() : QRect();
+    if (screen.isValid())
+        move(screen.center() - rect().center());
+}
+
+void FrmSetup::Combo2_Change() { choosePort(); }
+
+void FrmSetup::Combo2_Click() { choosePort(); }
+
+void FrmSetup::choosePort()
+{
+    const QString text = m_combo2->currentText();
+    for (int port = port_map::kFirstPort; port <= port_map::kLastPort; ++port) {
+        if (text == portText(port)) {
+            settingsRecord().COMSelected = static_cast<qint16>(port);
+            break;
+        }
+    }
+    SaveSettings();
+    m_check.portChosen();
+    m_check.run(CheckOrigin::PortChoice);
+}
+
+void FrmSetup::Command1_Click()
+{
+    SaveSettings();
+    unload();
+}
+
+void FrmSetup::closeEvent(QCloseEvent *event)
+{
+    // Closing the window any other way unloads it without a save: every choice is saved already.
+    m_loaded = false;
+    event->accept();
+}
+
+void FrmSetup::unload()
+{
+    m_loaded = false;
+    close();
+}
+
+void FrmSetup::updateTooltips()
+{
+    for (int i = 0; i < m_combo2->count(); ++i)
+        m_combo2->setItemData(i, describePort(i + 1), Qt::ToolTipRole);
+}
+
+void ShowWithHourglass(FrmSetup &form)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!form.isLoaded())
+        form.Form_Load();
+    form.show();
+    form.raise();
+    form.activateWindow();
+    QApplication::restoreOverrideCursor();
+}
