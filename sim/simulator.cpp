@@ -243,6 +243,20 @@ void Simulator::writeStateFile()
     }
 }
 
+void Simulator::unplugLine()
+{
+    if (!m_pty.isOpen())
+        return;
+    m_outgoing.clear();
+    m_burstTimer.stop();
+    for (const Decoded &d : m_decoder.abandon(QStringLiteral("line unplugged inside a frame")))
+        handle(d);
+    m_frameTimer.stop();
+    m_pty.close();
+    m_lineKnown = false;
+    m_log.write({ { "event", "unplug" } });
+}
+
 QStringList Simulator::command(const QString &line)
 {
     const QString trimmed = line.trimmed();
@@ -310,16 +324,10 @@ QStringList Simulator::command(const QString &line)
         out << QStringLiteral("state ")
                 + QString::fromUtf8(QJsonDocument(state()).toJson(QJsonDocument::Compact));
     } else if (word == QLatin1String("unplug")) {
-        m_outgoing.clear();
-        m_burstTimer.stop();
-        for (const Decoded &d : m_decoder.abandon(QStringLiteral("line unplugged inside a frame")))
-            handle(d);
-        m_frameTimer.stop();
-        m_pty.close();
-        m_lineKnown = false;
-        m_log.write({ { "event", "unplug" } });
+        unplugLine();
         out << QStringLiteral("unplugged");
     } else if (word == QLatin1String("replug")) {
+        unplugLine(); // a replug while plugged is an unplug and a replug
         QString why;
         if (!m_pty.open(&why))
             return error(why);

@@ -62,6 +62,7 @@ private:
     void sendNextBurst();
     void checkLine(bool dataArrived);
     void writeStateFile();
+    void unplugLine();
     void advanceClock();
     QJsonObject lineJson(const LineSettings &s) const;
     void diagnostic(const QString &text) const;
