@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
 #include <QStatusBar>
 
 namespace {
@@ -50,6 +51,20 @@ QFont makeFont(const char *family, qreal points, bool bold)
     f.setPointSizeF(points);
     f.setBold(bold);
     return f;
+}
+
+// Shrinks the font of a caption that does not fit its place in the platform's font (the places
+// were drawn for a narrower one), down to 6.5 pt at the least.
+void fitCaption(QWidget *w, const QString &text, QSize room, int flags = 0)
+{
+    QFont f = w->font();
+    auto fits = [&] {
+        const QRect needed = QFontMetrics(f).boundingRect(QRect(QPoint(0, 0), room), flags, text);
+        return needed.width() <= room.width() && needed.height() <= room.height();
+    };
+    while (!fits() && f.pointSizeF() > 6.5)
+        f.setPointSizeF(f.pointSizeF() - 0.25);
+    w->setFont(f);
 }
 
 // A caption of our own: plain text always, sized to its text unless a size is given.
@@ -91,6 +106,9 @@ QCheckBox *checkBox(QWidget *parent, const char *name, const QString &text, QRec
     c->setText(text);
     c->setAccessibleName(text);
     c->setChecked(true);
+    const int indicator = c->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, c)
+                          + c->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, c);
+    fitCaption(c, text, QSize(place.width() - indicator, place.height()));
     return c;
 }
 
@@ -112,6 +130,7 @@ QComboBox *list(QWidget *parent, const char *name, int labelLeft, int left, int 
     auto *l = label(parent, (std::string("Label") + name).c_str(), caption, labelLeft, top,
                     left - labelLeft, 315);
     l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    fitCaption(l, caption, l->size());
     auto *c = make<QComboBox>(parent, name, tw(left, top, width, 315));
     c->setEditable(false);
     c->setAccessibleName(withoutColon(caption));
@@ -138,6 +157,11 @@ void Form1::buildLayout()
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint);
+    // The places were drawn for an 8 pt interface font; the platform's family, at that size, keeps
+    // every caption inside its place. Fonts named by a control stay as they are.
+    QFont base = font();
+    base.setPointSizeF(8.25);
+    setFont(base);
     buildMenu();
 
     auto *central = new QWidget(this);
@@ -304,6 +328,7 @@ void Form1::buildRightColumn(QWidget *central)
                          150, 240, 1605, 645);
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    fitCaption(note, note->text(), note->size(), Qt::TextWordWrap);
     label(logo, "LabelText7", tr("Logo line1:"), 210, 960);
     m_text7 = make<QLineEdit>(logo, "Text7", tw(210, 1200, 1815, 345));
     m_text7->setText(tr("Logo Line 1"));
