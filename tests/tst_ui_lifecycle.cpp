@@ -108,12 +108,47 @@ private slots:
         QVERIFY(m_form->portCheck().messageShowing());
 
         box->button(QMessageBox::Ok)->click();
-        QVERIFY(waitUntil([] { return missingPortBoxes().isEmpty(); }, 3000));
         QVERIFY(!m_form->portCheck().messageShowing());
 
-        // An explicit command tells it again.
+        // An explicit command tells it again, even one that comes before the closed box is deleted.
         m_form->findChild<QPushButton *>("Command4")->click();
         QVERIFY(waitUntil([] { return missingPortBoxes().size() == 1; }, 3000));
+    }
+
+    // A store that cannot be written is told once per episode, not at every save.
+    void failingSavesAreToldOnce()
+    {
+        startOnSimulator();
+        m_home.removeStore();
+        QVERIFY(QDir().mkpath(m_home.storeFile())); // a folder where the file belongs: saves fail
+        auto *list = m_form->findChild<QComboBox *>("Combo14");
+        list->setCurrentIndex(1);
+        list->setCurrentIndex(2);
+        list->setCurrentIndex(3);
+        auto boxes = [] {
+            int n = 0;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                n += w->objectName() == "SaveFailureMessage" && w->isVisible();
+            return n;
+        };
+        QVERIFY(waitUntil([&] { return boxes() == 1; }, 3000));
+        QTest::qWait(100);
+        QCOMPARE(boxes(), 1);
+        QVERIFY(m_form->statusText() != QString("Ready"));
+
+        // Once saves work again, a later failure is a new episode.
+        QVERIFY(QDir(m_home.storeFile()).removeRecursively());
+        list->setCurrentIndex(4);
+        QVERIFY(!m_home.storeBytes().isEmpty());
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == "SaveFailureMessage")
+                w->close();
+        QVERIFY(waitUntil([&] { return boxes() == 0; }, 3000));
+        QFile::remove(m_home.storeFile());
+        QVERIFY(QDir().mkpath(m_home.storeFile()));
+        list->setCurrentIndex(5);
+        QVERIFY(waitUntil([&] { return boxes() == 1; }, 3000));
+        QDir(m_home.storeFile()).removeRecursively();
     }
 
     void withoutTrayTheWindowStaysUp()

@@ -111,15 +111,21 @@ void Form1::showMissingPort()
     m_check.setMessageShowing(true);
     m_missingPortBox = openMessage(this, "MissingPortMessage", QString::fromLatin1(kMissingPortText),
                                    QMessageBox::Warning);
-    connect(m_missingPortBox, &QDialog::finished, this, [this] { m_check.setMessageShowing(false); });
+    // Closed is gone, even before the box is deleted: the next command may tell it again.
+    connect(m_missingPortBox, &QDialog::finished, this, [this] {
+        m_missingPortBox = nullptr;
+        m_check.setMessageShowing(false);
+    });
 }
 
 // Told once per episode of failing saves: the store signals the start of one episode only.
 void Form1::showSaveFailure(const QString &text)
 {
     statusBar()->showMessage(text);
-    if (!m_saveFailureBox)
-        m_saveFailureBox = openMessage(this, "SaveFailureMessage", text, QMessageBox::Warning);
+    if (m_saveFailureBox)
+        return;
+    m_saveFailureBox = openMessage(this, "SaveFailureMessage", text, QMessageBox::Warning);
+    connect(m_saveFailureBox, &QDialog::finished, this, [this] { m_saveFailureBox = nullptr; });
 }
 
 void Form1::onRunningChanged(bool running)
