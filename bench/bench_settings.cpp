@@ -1,0 +1,135 @@
+// LoadSettings and SaveSettings, the store's two whole-record operations, on a real disk. Every save
+// is the durable one the panel does on each operator action (temporary file, fsync, rename, fsync
+// of the folder), so the figures are wall-clock times, repeated to give a median and a p99.
+#include "bench/bench_home.h"
+
+#include "settings/record.h"
+#include "settings/store.h"
+#include "settings/table.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const double rank = p * double(v.size() - 1);
+    const size_t lo = size_t(rank);
+    const size_t hi = std::min(lo + 1, v.size() - 1);
+    return v[lo] + (v[hi] - v[lo]) * (rank - double(lo));
+}
+
+double p90(const std::vector<double> &v)
+{
+    return percentile(v, 0.90);
+}
+double p99(const std::vector<double> &v)
+{
+    return percentile(v, 0.99);
+}
+double maxOf(const std::vector<double> &v)
+{
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+double minOf(const std::vector<double> &v)
+{
+    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
+}
+
+// A store as the panel leaves it: the port map written out and every key of the record.
+QByteArray seededStore()
+{
+    QByteArray bytes("[Ports]\n");
+    for (int i = 1; i <= 8; ++i)
+        bytes += "COM" + QByteArray::number(i) + "=/dev/ttyS" + QByteArray::number(i - 1) + "\n";
+    return bytes;
+}
+
+// One operator action: a setting changes, then the whole store is written.
+void BM_SaveSettings(benchmark::State &state)
+{
+    SettingsRecord &record = settingsRecord();
+    for (auto _ : state) {
+        record.AutoRead = !record.AutoRead;
+        if (!SaveSettings()) {
+            state.SkipWithError(qPrintable(SettingsStore::instance().lastError()));
+            break;
+        }
+    }
+}
+
+void BM_LoadSettings(benchmark::State &state)
+{
+    for (auto _ : state) {
+        if (!LoadSettings()) {
+            state.SkipWithError("the store could not be loaded");
+            break;
+        }
+        benchmark::DoNotOptimize(settingsRecord());
+    }
+}
+
+void withStatistics(benchmark::internal::Benchmark *b, int repetitions)
+{
+    b->Iterations(1)
+        ->Repetitions(repetitions)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->ReportAggregatesOnly(true)
+        ->ComputeStatistics("p90", p90)
+        ->ComputeStatistics("p99", p99)
+        ->ComputeStatistics("min", minOf)
+        ->ComputeStatistics("max", maxOf);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    BenchHome home;
+    if (!home.isValid()) {
+        std::fprintf(stderr, "bench_settings: no temporary folder could be made\n");
+        return 1;
+    }
+    // The store must be the benchmark's own, never the operator's.
+    if (!SettingsStore::instance().filePath().startsWith(home.path())) {
+        std::fprintf(stderr, "bench_settings: the store is not in the benchmark's folder, stopping\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+
+    if (!home.writeStore(seededStore()))
+        return 1;
+    settingsRecord() = settings_table::defaults();
+    if (!SaveSettings()) { // the first save lays out every key
+        std::fprintf(stderr, "bench_settings: %s\n", qPrintable(SettingsStore::instance().lastError()));
+        return 1;
+    }
+
+    const QString file = SettingsStore::instance().filePath();
+    benchmark::AddCustomContext("store_dir", home.path().toStdString());
+    benchmark::AddCustomContext("store_fs", fileSystemOf(home.path()).toStdString());
+    benchmark::AddCustomContext("store_bytes", std::to_string(QFileInfo(file).size()));
+    benchmark::AddCustomContext("store_keys", std::to_string(settings_table::keys().size()));
+
+    bool ok = false;
+    const int reps = qEnvironmentVariableIntValue("PANEL_BENCH_REPS", &ok);
+    const int repetitions = ok && reps > 1 ? reps : 500;
+    withStatistics(benchmark::RegisterBenchmark("BM_SaveSettings", BM_SaveSettings), repetitions);
+    withStatistics(benchmark::RegisterBenchmark("BM_LoadSettings", BM_LoadSettings), repetitions);
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

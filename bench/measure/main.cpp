@@ -1,0 +1,342 @@
+// panel_measure: starts the simulator and the panel (with the probe loaded) and measures what the
+// operator would notice: start-up time to the shown window with the link open, resident memory of
+// the idle window, idle CPU with auto-read on, and the longest event-loop stalls during the two
+// downloads and a flood of reports. Prints a Markdown table of figures against their targets.
+#include "bench/bench_home.h"
+#include "bench/measure/figures.h"
+#include "bench/measure/proc_stats.h"
+#include "bench/measure/session.h"
+#include "bench/report_stream.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+#include <QThread>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct Config {
+    QString platform;
+    QString label;
+    QString simPath, panelPath, probePath;
+    int startupRuns = 10;
+    int idleSeconds = 60;
+    int floodReports = 2000;
+};
+
+struct Tools {
+    const Config &config;
+    SimRun &sim;
+    QString linkPath;
+};
+
+void note(const QString &text)
+{
+    std::fprintf(stderr, "panel_measure: %s\n", qPrintable(text));
+}
+
+// A store of the panel's own: COM 1 is the simulator, the window starts on screen, auto-read on.
+std::unique_ptr<BenchHome> storeFor(const QString &linkPath)
+{
+    auto home = std::make_unique<BenchHome>();
+    const QByteArray store = "[Ports]\nCOM1=" + QFile::encodeName(linkPath)
+        + "\n\n[ValtronaAmp%2B]\nTrayAtStart=False\nAutoRead=True\nCOMSelected=1\n";
+    if (!home->isValid() || !home->writeStore(store))
+        return nullptr;
+    return home;
+}
+
+std::unique_ptr<PanelRun> launch(const Tools &t, const BenchHome &home, QString *error)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), t.config.platform);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.configHome());
+    env.insert(QStringLiteral("HOME"), home.path() + QLatin1String("/home"));
+    auto run = std::make_unique<PanelRun>(
+        t.config.panelPath, t.config.probePath, home.path() + QLatin1String("/probe.sock"), env);
+    if (!run->start(error))
+        return nullptr;
+    return run;
+}
+
+// The moment the window was on screen: its first expose, else its first paint, else its Show.
+std::optional<qint64> shownAt(PanelRun &run, int timeoutMs)
+{
+    if (!run.waitForLine("show", timeoutMs))
+        return std::nullopt;
+    for (const char *word : { "exposed", "painted" }) {
+        if (const auto line = run.waitForLine(word, 2000))
+            return PanelRun::lineTime(*line);
+    }
+    return PanelRun::lineTime(*run.waitForLine("show", 0));
+}
+
+void reportMessages(const PanelRun &run)
+{
+    for (const QByteArray &line : run.lines()) {
+        if (line.startsWith("message "))
+            note(QStringLiteral("the panel showed a message: ") + QString::fromUtf8(line.mid(8)));
+    }
+}
+
+void measureStartup(const Tools &t, figures::Table &table)
+{
+    std::vector<double> shown, app;
+    int linkOpen = 0;
+    for (int i = 0; i < t.config.startupRuns; ++i) {
+        const auto home = storeFor(t.linkPath);
+        QString error;
+        const auto run = home ? launch(t, *home, &error) : nullptr;
+        if (!run) {
+            note(error);
+            continue;
+        }
+        const auto at = shownAt(*run, 10000);
+        if (!at) {
+            note(QStringLiteral("the window was not shown: ") + QString::fromLocal8Bit(run->stderrText()));
+            reportMessages(*run);
+            continue;
+        }
+        shown.push_back(double(*at - run->launchedNs()) / 1e6);
+        app.push_back(double(PanelRun::lineTime(run->lines().constFirst()) - run->launchedNs()) / 1e6);
+        if (proc_stats::hasOpen(run->pid(), t.sim.devicePath()))
+            ++linkOpen;
+        reportMessages(*run);
+        run->stop();
+        QThread::msleep(200); // let the simulator see the line close before the next run
+    }
+    const QString where = t.config.label;
+    if (shown.empty()) {
+        table.addMissing(QStringLiteral("Start-up to window shown, ") + where,
+            QStringLiteral("the window never came up"), QStringLiteral("< 300 ms median"));
+        return;
+    }
+    const figures::Summary s = figures::summarize(shown);
+    const figures::Summary a = figures::summarize(app);
+    table.add(QStringLiteral("Start-up to window shown, %1 (median of %2)").arg(where).arg(s.count), s.median,
+        QStringLiteral("ms"), 300,
+        QStringLiteral("min %1, p90 %2, max %3; QApplication reached after %4")
+            .arg(figures::format(s.min), figures::format(s.p90), figures::format(s.max),
+                figures::format(a.median)));
+    table.addText(QStringLiteral("Link open on the simulator when shown, ") + where,
+        QStringLiteral("%1 of %2 runs").arg(linkOpen).arg(s.count), QStringLiteral("every run"),
+        linkOpen == s.count);
+}
+
+// Runs `action` with the heartbeat on and returns the probe's stall figures (ms), or nothing.
+std::optional<QByteArray> stallDuring(PanelRun &run, const std::function<bool()> &action)
+{
+    run.send("heartbeat on");
+    QThread::msleep(0);
+    const bool done = action();
+    const int from = int(run.lines().size());
+    run.send("heartbeat off");
+    const auto line = run.waitForLine("stall ", 5000, from);
+    if (!done || !line)
+        return std::nullopt;
+    return line->mid(6);
+}
+
+double stallMax(const QByteArray &figures)
+{
+    for (const QByteArray &f : figures.split(' ')) {
+        if (f.startsWith("max_ms="))
+            return f.mid(7).toDouble();
+    }
+    return -1;
+}
+
+// Clicks a download button and waits until the progress report is back at 0 after it ran.
+bool download(PanelRun &run, const QByteArray &button, int timeoutMs)
+{
+    const int from = int(run.lines().size());
+    run.send("click " + button);
+    if (!run.waitForLine("clicked " + button, 3000, from))
+        return false;
+    bool started = false;
+    return waitFor(
+        [&] {
+            for (int i = from; i < run.lines().size(); ++i) {
+                const QByteArray &l = run.lines()[i];
+                if (!l.startsWith("progress "))
+                    continue;
+                const int value = l.split(' ').value(1).toInt();
+                started = started || value > 0;
+                if (started && value == 0)
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
+// Sends `count` reports as fast as the simulator takes them, the last one marked, and waits until
+// the panel shows the marked one.
+bool flood(const Tools &t, PanelRun &run, int count)
+{
+    const QList<QByteArray> reports = report_stream::distinctReports(64, 7);
+    QByteArray chunk;
+    for (int i = 0; i < count; ++i) {
+        QByteArray r = reports[i % reports.size()];
+        if (i == count - 1) {
+            const qsizetype at = r.indexOf("Firmware=") + 9;
+            r.replace(at, r.indexOf(',', at) - at, "FLOOD-END");
+        }
+        chunk += r;
+        if (chunk.size() > 12000 || i == count - 1) {
+            if (!t.sim.command(QStringLiteral("sendhex ") + QString::fromLatin1(chunk.toHex())))
+                return false;
+            chunk.clear();
+            QThread::msleep(5); // keeps the simulator's queue for the line below its bound
+        }
+    }
+    return waitFor(
+        [&] {
+            const int from = int(run.lines().size());
+            run.send("text Text14");
+            const auto line = run.waitForLine("text Text14", 2000, from);
+            if (line && line->endsWith(" FLOOD-END"))
+                return true;
+            QThread::msleep(50);
+            return false;
+        },
+        30000);
+}
+
+void measureRunning(const Tools &t, figures::Table &table)
+{
+    const QString where = t.config.label;
+    const auto home = storeFor(t.linkPath);
+    QString error;
+    const auto run = home ? launch(t, *home, &error) : nullptr;
+    if (!run || !shownAt(*run, 10000)) {
+        note(QStringLiteral("the panel did not come up for the long run: ") + error);
+        table.addMissing(
+            QStringLiteral("Idle window, ") + where, QStringLiteral("the window never came up"), QString());
+        return;
+    }
+    const qint64 pid = run->pid();
+    waitFor([] { return false; }, 3000); // settle: first reports, fonts, caches
+
+    const double rssShown = proc_stats::statusMiB(pid, "VmRSS");
+    const QJsonObject before = t.sim.state();
+    const double cpuBefore = proc_stats::cpuSeconds(pid);
+    const qint64 startNs = monotonicNs();
+    waitFor([] { return false; }, t.config.idleSeconds * 1000);
+    const double cpuAfter = proc_stats::cpuSeconds(pid);
+    const double wall = double(monotonicNs() - startNs) / 1e9;
+    const QJsonObject after = t.sim.state();
+    const int requests
+        = after.value(QStringLiteral("frames")).toInt() - before.value(QStringLiteral("frames")).toInt();
+    const double rssIdle = proc_stats::statusMiB(pid, "VmRSS");
+
+    table.add(QStringLiteral("Resident memory of the idle window, ") + where, rssIdle, QStringLiteral("MiB"),
+        60, QStringLiteral("%1 MiB just after start-up").arg(figures::format(rssShown)));
+    const double cpu = (cpuAfter - cpuBefore) / wall * 100.0;
+    table.add(QStringLiteral("Idle CPU, auto-read on, %1 s, ").arg(qRound(wall)) + where, cpu,
+        QStringLiteral("% of a core"), 1.0,
+        QStringLiteral("%1 status requests answered meanwhile").arg(requests));
+
+    struct Load {
+        const char *what;
+        std::function<bool()> action;
+    };
+    const int floodCount = t.config.floodReports;
+    const Load loads[] = {
+        { "settings download", [&] { return download(*run, "Command16", 20000); } },
+        { "logo download", [&] { return download(*run, "Command9", 30000); } },
+        { "flood of reports", [&] { return flood(t, *run, floodCount); } },
+    };
+    for (const Load &load : loads) {
+        const QString what
+            = QStringLiteral("Longest event-loop stall, %1, ").arg(QLatin1String(load.what)) + where;
+        const auto stall = stallDuring(*run, load.action);
+        if (!stall) {
+            table.addMissing(what, QStringLiteral("did not complete"), QStringLiteral("< 16 ms"));
+            continue;
+        }
+        QString detail = QString::fromLatin1(*stall);
+        if (QLatin1String(load.what) == QLatin1String("flood of reports"))
+            detail += QStringLiteral(", %1 reports").arg(floodCount);
+        table.add(what, stallMax(*stall), QStringLiteral("ms"), 16, detail);
+    }
+    table.add(QStringLiteral("Peak resident memory over the run, ") + where,
+        proc_stats::statusMiB(pid, "VmHWM"), QStringLiteral("MiB"), 60);
+    reportMessages(*run);
+    run->stop();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Measures the running panel against the simulator."));
+    parser.addHelpOption();
+    const QCommandLineOption platform(QStringLiteral("platform"),
+        QStringLiteral("Qt platform for the panel."), QStringLiteral("NAME"),
+        qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen"));
+    const QCommandLineOption label(
+        QStringLiteral("label"), QStringLiteral("Name of the desktop in the table."), QStringLiteral("TEXT"));
+    const QCommandLineOption runs(QStringLiteral("startup-runs"), QStringLiteral("Start-ups to time (10)."),
+        QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption idle(QStringLiteral("idle-seconds"), QStringLiteral("Idle CPU window (60)."),
+        QStringLiteral("S"), QStringLiteral("60"));
+    const QCommandLineOption reports(QStringLiteral("flood-reports"),
+        QStringLiteral("Reports in the flood (2000)."), QStringLiteral("N"), QStringLiteral("2000"));
+    const QCommandLineOption markdown(
+        QStringLiteral("markdown"), QStringLiteral("Also write the table to FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption panel(QStringLiteral("panel"), QStringLiteral("The panel program."),
+        QStringLiteral("PATH"), QStringLiteral(VALTRONA_PANEL_PATH));
+    const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("The simulator program."),
+        QStringLiteral("PATH"), QStringLiteral(VALTRONA_SIM_PATH));
+    const QCommandLineOption probe(QStringLiteral("probe"), QStringLiteral("The probe library."),
+        QStringLiteral("PATH"), QStringLiteral(VALTRONA_PROBE_PATH));
+    parser.addOptions({ platform, label, runs, idle, reports, markdown, panel, sim, probe });
+    parser.process(app);
+
+    Config config;
+    config.platform = parser.value(platform);
+    config.label = parser.isSet(label) ? parser.value(label) : config.platform;
+    config.simPath = parser.value(sim);
+    config.panelPath = parser.value(panel);
+    config.probePath = parser.value(probe);
+    config.startupRuns = std::max(1, parser.value(runs).toInt());
+    config.idleSeconds = std::max(1, parser.value(idle).toInt());
+    config.floodReports = std::max(1, parser.value(reports).toInt());
+    for (const QString &path : { config.simPath, config.panelPath, config.probePath }) {
+        if (!QFile::exists(path)) {
+            note(path + QStringLiteral(" is missing; build it first"));
+            return 2;
+        }
+    }
+
+    BenchHome simHome; // the simulator's link lives here
+    SimRun simRun;
+    const QString linkPath = simHome.path() + QLatin1String("/ttyVALTRONA");
+    QString error;
+    if (!simHome.isValid() || !simRun.start(config.simPath, linkPath, &error)) {
+        note(error);
+        return 1;
+    }
+    const Tools tools { config, simRun, linkPath };
+
+    figures::Table table;
+    measureStartup(tools, table);
+    measureRunning(tools, table);
+    simRun.stop();
+
+    const QString text = table.markdown();
+    std::fputs(qPrintable(text), stdout);
+    if (parser.isSet(markdown)) {
+        QFile out(parser.value(markdown));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            out.write(text.toUtf8());
+    }
+    return table.allMet() ? 0 : 3;
+}

@@ -1,0 +1,191 @@
+// A measuring probe the tool loads into the panel with LD_PRELOAD, so the panel needs no hook of its
+// own. It does nothing unless VALTRONA_PANEL_PROBE names the tool's socket. Lines it sends, times
+// in CLOCK_MONOTONIC nanoseconds:
+//   hello <pid> <t>            QApplication is being constructed
+//   show <t> / exposed <t>     the main window got its Show event / its window was first exposed
+//   painted <t>                the main window's first paint began
+//   message <text>             a message box came up (start-up trouble shows here)
+//   progress <value> <t>       ProgressBar1 changed
+//   clicked <name> <t> | no-button <name>
+//   stall max_ms=.. p99_ms=.. over16=.. samples=..    answer to "heartbeat off"
+//   text <name> <text>         answer to "text <name>"
+//   bye
+// Commands: click <objectName>, heartbeat on|off, text <objectName>, quit.
+#include "bench/probe/probe_channel.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kHeartbeatMs = 2;
+
+QWidget *widgetNamed(const QByteArray &name)
+{
+    const QString wanted = QString::fromUtf8(name);
+    for (QWidget *w : QApplication::allWidgets()) {
+        if (w->objectName() == wanted)
+            return w;
+    }
+    return nullptr;
+}
+
+QByteArray number(qint64 n)
+{
+    return QByteArray::number(n);
+}
+
+// Watches the main window come up, then measures the event loop on request.
+class Probe : public QObject
+{
+public:
+    explicit Probe(const QByteArray &socketPath)
+        : QObject(QCoreApplication::instance())
+    {
+        if (!m_channel.connectTo(socketPath))
+            return;
+        connect(&m_channel, &ProbeChannel::command, this, &Probe::onCommand);
+        m_heartbeat.setTimerType(Qt::PreciseTimer);
+        m_heartbeat.setInterval(kHeartbeatMs);
+        connect(&m_heartbeat, &QTimer::timeout, this, &Probe::beat);
+        m_channel.send("hello " + number(::getpid()) + ' ' + number(monotonicNs()));
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Show:
+            if (auto *w = qobject_cast<QWidget *>(watched); w && w->isWindow())
+                windowShown(w);
+            break;
+        case QEvent::Expose:
+            if (m_form && !m_exposed && watched == m_form->windowHandle()) {
+                m_exposed = true;
+                m_channel.send("exposed " + number(monotonicNs()));
+            }
+            break;
+        case QEvent::Paint:
+            if (m_form && !m_painted && watched == m_form) {
+                m_painted = true;
+                m_channel.send("painted " + number(monotonicNs()));
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void windowShown(QWidget *w)
+    {
+        if (w->inherits("QMessageBox")) {
+            m_channel.send("message " + w->property("text").toString().toUtf8().replace('\n', ' '));
+            return;
+        }
+        if (m_form || w->objectName() != QLatin1String("Form1"))
+            return;
+        m_form = w;
+        m_channel.send("show " + number(monotonicNs()));
+        if (auto *bar = m_form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"))) {
+            connect(bar, &QProgressBar::valueChanged, this, [this](int value) {
+                m_channel.send("progress " + number(value) + ' ' + number(monotonicNs()));
+            });
+        }
+    }
+
+    void onCommand(const QByteArray &line)
+    {
+        const qsizetype space = line.indexOf(' ');
+        const QByteArray word = space < 0 ? line : line.left(space);
+        const QByteArray arg = space < 0 ? QByteArray() : line.mid(space + 1);
+        if (word == "click") {
+            auto *button = qobject_cast<QAbstractButton *>(widgetNamed(arg));
+            if (!button) {
+                m_channel.send("no-button " + arg);
+                return;
+            }
+            m_channel.send("clicked " + arg + ' ' + number(monotonicNs()));
+            QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+        } else if (word == "heartbeat") {
+            heartbeat(arg == "on");
+        } else if (word == "text") {
+            QWidget *w = widgetNamed(arg);
+            QString text;
+            if (auto *edit = qobject_cast<QLineEdit *>(w))
+                text = edit->text();
+            else if (auto *plain = qobject_cast<QPlainTextEdit *>(w))
+                text = plain->toPlainText();
+            m_channel.send("text " + arg + ' ' + text.toUtf8().replace('\n', ' '));
+        } else if (word == "quit") {
+            // The idle window's measurement is over; the start-up filter is no longer needed.
+            QCoreApplication::instance()->removeEventFilter(this);
+            m_channel.send("bye");
+            QApplication::closeAllWindows();
+            QTimer::singleShot(3000, QCoreApplication::instance(), &QCoreApplication::quit);
+        }
+    }
+
+    void heartbeat(bool on)
+    {
+        if (on) {
+            m_gaps.clear();
+            m_last = monotonicNs();
+            m_heartbeat.start();
+            return;
+        }
+        m_heartbeat.stop();
+        std::vector<qint64> gaps = m_gaps;
+        std::sort(gaps.begin(), gaps.end());
+        const qint64 max = gaps.empty() ? 0 : gaps.back();
+        const qint64 p99 = gaps.empty() ? 0 : gaps[size_t(double(gaps.size() - 1) * 0.99)];
+        const auto over16 = std::count_if(gaps.begin(), gaps.end(), [](qint64 g) { return g > 16000000; });
+        const auto ms = [](qint64 ns) { return QByteArray::number(double(ns) / 1e6, 'f', 3); };
+        m_channel.send("stall max_ms=" + ms(max) + " p99_ms=" + ms(p99) + " over16=" + number(over16)
+            + " samples=" + number(qint64(gaps.size())));
+    }
+
+    // A stall is how much later than due the heartbeat came: the wait any event had meanwhile.
+    void beat()
+    {
+        const qint64 now = monotonicNs();
+        m_gaps.push_back(std::max<qint64>(0, now - m_last - qint64(kHeartbeatMs) * 1000000));
+        m_last = now;
+    }
+
+    ProbeChannel m_channel;
+    QPointer<QWidget> m_form;
+    bool m_exposed = false;
+    bool m_painted = false;
+    QTimer m_heartbeat;
+    qint64 m_last = 0;
+    std::vector<qint64> m_gaps;
+};
+
+void installProbe()
+{
+    const QByteArray socketPath = qgetenv("VALTRONA_PANEL_PROBE");
+    if (socketPath.isEmpty())
+        return;
+    // Whatever the panel might start must not carry the probe along.
+    ::unsetenv("LD_PRELOAD");
+    new Probe(socketPath);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installProbe)
