@@ -18,10 +18,13 @@ struct RawLine {
     qsizetype end = 0;
     qsizetype equals = -1;
     bool comment = false;
+    bool unclosedQuote = false; // a quote that no later character closes
 };
 
 // Finds the next line as QSettings delimits them: blank lines are skipped, a quoted value may run
 // over several lines, a '\' at the end of a line continues it, a ';' outside quotes starts a comment.
+// A quote that is never closed would swallow the rest of the file (and everything a save puts
+// after it): such a line ends at its own line break instead.
 bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
 {
     const qsizetype n = d.size();
@@ -52,6 +55,12 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
                 if (i < n && ((e == '\n' && d.at(i) == '\r') || (e == '\r' && d.at(i) == '\n')))
                     ++i;
             }
+        }
+        if (inQuotes) {
+            line.unclosedQuote = true;
+            i = pos;
+            while (i < n && d.at(i) != '\n' && d.at(i) != '\r')
+                ++i;
         }
     }
     line.contentEnd = i;
@@ -98,7 +107,7 @@ IniDocument IniDocument::parse(QByteArrayView bytes)
             } else {
                 doc.m_sections.push_back(Section { sectionName(content.sliced(1, close - 1)), whole, {} });
             }
-        } else if (raw.equals < 0) {
+        } else if (raw.equals < 0 || raw.unclosedQuote) {
             // Not a setting: dropped, so that the next save leaves a clean file.
             if (!doc.m_firstDamagedLine)
                 doc.m_firstDamagedLine = int(bytes.first(raw.start).count('\n')) + 1;
