@@ -3,15 +3,19 @@
 // of the folder), so the figures are wall-clock times, repeated to give a median and a p99.
 #include "bench/bench_home.h"
 
+#include "settings/durable_file.h"
 #include "settings/record.h"
 #include "settings/store.h"
 #include "settings/table.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -61,6 +65,51 @@ void BM_SaveSettings(benchmark::State &state)
         record.AutoRead = !record.AutoRead;
         if (!SaveSettings()) {
             state.SkipWithError(qPrintable(SettingsStore::instance().lastError()));
+            break;
+        }
+    }
+}
+
+// The same bytes through the store's durable writer alone, beside the store: the save without
+// reading, parsing and formatting the record.
+void BM_DurableReplace(benchmark::State &state, QString folder)
+{
+    const QString store = SettingsStore::instance().filePath();
+    QFile file(store);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString path = folder + QLatin1String("/replace-only.ini");
+    QString error;
+    for (auto _ : state) {
+        if (!durable_file::replace(path, bytes, &error)) {
+            state.SkipWithError(qPrintable(error));
+            break;
+        }
+    }
+}
+
+// What the disk itself allows: the least a crash-safe replacement needs (write a temporary file,
+// fsync it, rename it over the old one, fsync the folder), in plain system calls. With
+// `folderFlush` false the rename is left to the file system's next commit: still never a torn
+// file, but the last save may be lost to a power cut.
+void BM_DiskFloor(benchmark::State &state, QString folder, bool folderFlush)
+{
+    QFile file(SettingsStore::instance().filePath());
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray dir = QFile::encodeName(folder);
+    const QByteArray temp = dir + "/.floor.tmp";
+    const QByteArray target = dir + "/floor.ini";
+    for (auto _ : state) {
+        const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size()
+            && ::fsync(fd) == 0;
+        ok = fd >= 0 && ::close(fd) == 0 && ok;
+        ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+        const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ok = ok && dfd >= 0 && (!folderFlush || ::fsync(dfd) == 0);
+        if (dfd >= 0)
+            ::close(dfd);
+        if (!ok) {
+            state.SkipWithError("the plain durable write failed");
             break;
         }
     }
@@ -128,6 +177,11 @@ int main(int argc, char **argv)
     const int repetitions = ok && reps > 1 ? reps : 500;
     withStatistics(benchmark::RegisterBenchmark("BM_SaveSettings", BM_SaveSettings), repetitions);
     withStatistics(benchmark::RegisterBenchmark("BM_LoadSettings", BM_LoadSettings), repetitions);
+    const QString folder = QFileInfo(file).absolutePath();
+    withStatistics(benchmark::RegisterBenchmark("BM_DurableReplace", BM_DurableReplace, folder), repetitions);
+    withStatistics(benchmark::RegisterBenchmark("BM_DiskFloor", BM_DiskFloor, folder, true), repetitions);
+    withStatistics(
+        benchmark::RegisterBenchmark("BM_DiskFloorOneFlush", BM_DiskFloor, folder, false), repetitions);
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -87,6 +87,9 @@ protected:
         default:
             break;
         }
+        // Once the window is up nothing more is watched, so the idle figures carry no filter.
+        if (m_exposed && m_painted)
+            QCoreApplication::instance()->removeEventFilter(this);
         return false;
     }
 
@@ -132,8 +135,6 @@ private:
                 text = plain->toPlainText();
             m_channel.send("text " + arg + ' ' + text.toUtf8().replace('\n', ' '));
         } else if (word == "quit") {
-            // The idle window's measurement is over; the start-up filter is no longer needed.
-            QCoreApplication::instance()->removeEventFilter(this);
             m_channel.send("bye");
             QApplication::closeAllWindows();
             QTimer::singleShot(3000, QCoreApplication::instance(), &QCoreApplication::quit);
