@@ -1,8 +1,18 @@
 #include "settings/ini_text.h"
 
+#include <QStringDecoder>
+
 namespace ini_text {
 
 namespace {
+
+// UTF-8 bytes as text, a U+FEFF at their start included: QString::fromUtf8 would take it for a
+// byte-order mark and drop it, and the bytes decoded here are pieces from inside a line.
+QString fromUtf8Piece(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
 
 const char kHex[] = "0123456789ABCDEF";
 
@@ -93,7 +103,7 @@ QByteArray escapedName(const QString &name)
 
 QString unescapedName(QByteArrayView raw)
 {
-    const QString decoded = QString::fromUtf8(raw);
+    const QString decoded = fromUtf8Piece(raw);
     QString out;
     out.reserve(decoded.size());
     const qsizetype size = decoded.size();
@@ -265,7 +275,7 @@ QString unescapedValue(QByteArrayView raw)
             qsizetype j = i + 1;
             while (j < n && raw.at(j) != '\\' && raw.at(j) != '"')
                 ++j;
-            out += QString::fromUtf8(raw.sliced(i, j - i));
+            out += fromUtf8Piece(raw.sliced(i, j - i));
             i = j;
         }
     }

@@ -1,6 +1,6 @@
-// Store files with the typos a person makes by hand, as the fuzzing of the store's load turned
-// them up: whatever the file held, a save must leave a file from which the next load gets the
-// record back, and saving again must not change the file.
+// Store files and texts out of the ordinary, as the fuzzing of the store turned them up. Whatever a
+// file held, a save leaves a file from which the next load gets the record back, and saving again
+// does not change the file; whatever a text holds, it comes back from the file unchanged.
 #include "settings/record.h"
 #include "settings/store.h"
 #include "settings/table.h"
@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <QtTest>
 
-class TestSettingsTypos : public QObject
+class TestSettingsFuzzed : public QObject
 {
     Q_OBJECT
 private:
@@ -20,9 +20,11 @@ private:
 private slots:
     void saveAfterTypo_data();
     void saveAfterTypo();
+    void textRoundTrip_data();
+    void textRoundTrip();
 };
 
-void TestSettingsTypos::saveAfterTypo_data()
+void TestSettingsFuzzed::saveAfterTypo_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("clean"); // whether the load finds the file undamaged
@@ -46,7 +48,7 @@ void TestSettingsTypos::saveAfterTypo_data()
         << 5 << QStringLiteral("/dev/ttyS3");
 }
 
-void TestSettingsTypos::saveAfterTypo()
+void TestSettingsFuzzed::saveAfterTypo()
 {
     QFETCH(QByteArray, file);
     QFETCH(bool, clean);
@@ -81,5 +83,34 @@ void TestSettingsTypos::saveAfterTypo()
     QCOMPARE(ini.value(QStringLiteral("ValtronaAmp+/Treble")).toString(), QString::number(treble));
 }
 
-QTEST_GUILESS_MAIN(TestSettingsTypos)
-#include "tst_settings_typos.moc"
+void TestSettingsFuzzed::textRoundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    // U+FEFF looks like a byte-order mark to a UTF-8 decoder when it starts a piece of the value.
+    const QChar mark(0xFEFF);
+    QTest::newRow("mark first") << QString(mark) + QStringLiteral("Radio");
+    QTest::newRow("mark alone") << QString(mark);
+    QTest::newRow("mark after an escape") << QStringLiteral("\t") + mark + QStringLiteral("x");
+    QTest::newRow("mark after NUL") << QString(QChar(0)) + mark;
+    QTest::newRow("mark after a quote") << QStringLiteral("\"") + mark + QStringLiteral("\"");
+    QTest::newRow("mark inside") << QStringLiteral("a") + mark + QStringLiteral("b");
+}
+
+void TestSettingsFuzzed::textRoundTrip()
+{
+    QFETCH(QString, text);
+    SettingsStore &store = SettingsStore::instance();
+    m_home.removeStore();
+    SettingsRecord record = settings_table::defaults();
+    record.RT6 = text;
+    record.PS99 = text;
+    QVERIFY(store.save(record));
+
+    SettingsRecord loaded;
+    QVERIFY(store.load(loaded));
+    QCOMPARE(loaded.RT6, text);
+    QCOMPARE(loaded.PS99, text);
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFuzzed)
+#include "tst_settings_fuzzed.moc"
