@@ -146,11 +146,12 @@ std::optional<QByteArray> stallDuring(PanelRun &run, const std::function<bool()>
     return line->mid(6);
 }
 
-double stallMax(const QByteArray &figures)
+// The probe's "key=value" figures of a stall line.
+double stallFigure(const QByteArray &figures, const QByteArray &key)
 {
     for (const QByteArray &f : figures.split(' ')) {
-        if (f.startsWith("max_ms="))
-            return f.mid(7).toDouble();
+        if (f.startsWith(key + '='))
+            return f.mid(key.size() + 1).toDouble();
     }
     return -1;
 }
@@ -264,10 +265,19 @@ void measureRunning(const Tools &t, figures::Table &table)
             table.addMissing(what, QStringLiteral("did not complete"), QStringLiteral("< 16 ms"));
             continue;
         }
-        QString detail = QString::fromLatin1(*stall);
+        // Judged on the panel's own stall: the wall-clock lateness less the time its thread waited
+        // for a CPU that other programs held.
+        QString detail = QStringLiteral("wall-clock %1 ms; longest wait for a CPU %2 ms; "
+                                        "p99 %3 ms; %4 beats over 16 ms wall-clock, %5 own; %6 beats")
+                             .arg(figures::format(stallFigure(*stall, "max_ms"), 2),
+                                 figures::format(stallFigure(*stall, "max_wait_ms"), 2),
+                                 figures::format(stallFigure(*stall, "p99_ms"), 2))
+                             .arg(int(stallFigure(*stall, "over16")))
+                             .arg(int(stallFigure(*stall, "own_over16")))
+                             .arg(int(stallFigure(*stall, "samples")));
         if (QLatin1String(load.what) == QLatin1String("flood of reports"))
-            detail += QStringLiteral(", %1 reports").arg(floodCount);
-        table.add(what, stallMax(*stall), QStringLiteral("ms"), 16, detail);
+            detail += QStringLiteral("; %1 reports").arg(floodCount);
+        table.add(what, stallFigure(*stall, "own_max_ms"), QStringLiteral("ms"), 16, detail);
     }
     table.add(QStringLiteral("Peak resident memory over the run, ") + where,
         proc_stats::statusMiB(pid, "VmHWM"), QStringLiteral("MiB"), 60);

@@ -7,7 +7,8 @@
 //   message <text>             a message box came up (start-up trouble shows here)
 //   progress <value> <t>       ProgressBar1 changed
 //   clicked <name> <t> | no-button <name>
-//   stall max_ms=.. p99_ms=.. over16=.. samples=..    answer to "heartbeat off"
+//   stall max_ms=.. own_max_ms=.. max_wait_ms=.. p99_ms=.. over16=.. own_over16=.. samples=..
+//                              answer to "heartbeat off" (see Probe::beat)
 //   text <name> <text>         answer to "text <name>"
 //   bye
 // Commands: click <objectName>, heartbeat on|off, text <objectName>, quit.
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -145,27 +147,59 @@ private:
     {
         if (on) {
             m_gaps.clear();
+            m_own.clear();
+            m_maxWait = 0;
+            if (m_schedFd < 0)
+                m_schedFd = ::open("/proc/self/schedstat", O_RDONLY | O_CLOEXEC);
+            m_lastWait = runQueueWaitNs();
             m_last = monotonicNs();
             m_heartbeat.start();
             return;
         }
         m_heartbeat.stop();
-        std::vector<qint64> gaps = m_gaps;
+        std::vector<qint64> gaps = m_gaps, own = m_own;
         std::sort(gaps.begin(), gaps.end());
+        std::sort(own.begin(), own.end());
+        const auto over16 = [](const std::vector<qint64> &v) {
+            return number(qint64(std::count_if(v.begin(), v.end(), [](qint64 g) { return g > 16000000; })));
+        };
         const qint64 max = gaps.empty() ? 0 : gaps.back();
+        const qint64 ownMax = own.empty() ? 0 : own.back();
         const qint64 p99 = gaps.empty() ? 0 : gaps[size_t(double(gaps.size() - 1) * 0.99)];
-        const auto over16 = std::count_if(gaps.begin(), gaps.end(), [](qint64 g) { return g > 16000000; });
         const auto ms = [](qint64 ns) { return QByteArray::number(double(ns) / 1e6, 'f', 3); };
-        m_channel.send("stall max_ms=" + ms(max) + " p99_ms=" + ms(p99) + " over16=" + number(over16)
-            + " samples=" + number(qint64(gaps.size())));
+        m_channel.send("stall max_ms=" + ms(max) + " own_max_ms=" + ms(ownMax)
+            + " max_wait_ms=" + ms(m_maxWait) + " p99_ms=" + ms(p99) + " over16=" + over16(gaps)
+            + " own_over16=" + over16(own) + " samples=" + number(qint64(gaps.size())));
     }
 
-    // A stall is how much later than due the heartbeat came: the wait any event had meanwhile.
+    // A stall is how much later than due the heartbeat came: the wait any event had meanwhile. On a
+    // machine shared with other work part of it is time the thread was ready to run but had no CPU
+    // (the scheduler's run-queue wait); the rest, its own stall, is work or blocking of the panel.
     void beat()
     {
         const qint64 now = monotonicNs();
-        m_gaps.push_back(std::max<qint64>(0, now - m_last - qint64(kHeartbeatMs) * 1000000));
+        const qint64 wait = runQueueWaitNs();
+        const qint64 late = std::max<qint64>(0, now - m_last - qint64(kHeartbeatMs) * 1000000);
+        const qint64 waited = wait >= 0 && m_lastWait >= 0 ? wait - m_lastWait : 0;
+        m_gaps.push_back(late);
+        m_own.push_back(std::max<qint64>(0, late - waited));
+        m_maxWait = std::max(m_maxWait, waited);
         m_last = now;
+        m_lastWait = wait;
+    }
+
+    // The main thread's run-queue wait so far (the second field of /proc/self/schedstat), or -1.
+    qint64 runQueueWaitNs()
+    {
+        if (m_schedFd < 0)
+            return -1;
+        char buf[128];
+        const ssize_t n = ::pread(m_schedFd, buf, sizeof buf - 1, 0);
+        if (n <= 0)
+            return -1;
+        buf[n] = 0;
+        const QList<QByteArray> fields = QByteArray(buf).split(' ');
+        return fields.size() >= 2 ? fields[1].toLongLong() : -1;
     }
 
     ProbeChannel m_channel;
@@ -174,7 +208,11 @@ private:
     bool m_painted = false;
     QTimer m_heartbeat;
     qint64 m_last = 0;
-    std::vector<qint64> m_gaps;
+    qint64 m_lastWait = -1;
+    qint64 m_maxWait = 0;
+    int m_schedFd = -1;
+    std::vector<qint64> m_gaps; // lateness of each beat
+    std::vector<qint64> m_own; // the same less the run-queue wait
 };
 
 void installProbe()
