@@ -84,7 +84,8 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(
         "Stands in for the transmitter on a pseudo-terminal. Commands on standard input: silent on|off, "
         "send TEXT, sendhex HEX, report TEXT|live, burst BYTES [GAP_MS], noise RATE, "
-        "set tamp|tpsu|reflection|uptime VALUE, state, unplug, replug, quit.");
+        "set tamp|tpsu|reflection|uptime VALUE, flood SECONDS [reports|noise|mixed], flood off, state, "
+        "unplug, replug, quit.");
     parser.addHelpOption();
     const QCommandLineOption link("link", "Make a symbolic link to the device at PATH.", "PATH");
     const QCommandLineOption log("log", "Write every frame and chunk as JSON lines to PATH.", "PATH");

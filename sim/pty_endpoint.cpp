@@ -145,7 +145,11 @@ bool PtyEndpoint::open(QString *error)
     connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::readMaster);
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::flushQueue);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] {
+        flushQueue();
+        if (m_master >= 0 && m_queue.isEmpty())
+            emit drained();
+    });
     if (!m_link.isEmpty() && !makeLink(error)) {
         close();
         return false;

@@ -55,6 +55,8 @@ public:
     // Queues bytes for the panel. Bytes beyond kMaxQueued waiting bytes are dropped (false).
     bool write(const QByteArray &bytes);
     static constexpr int kMaxQueued = 65536;
+    // Bytes waiting for the panel to read what the pseudo-terminal holds already.
+    qsizetype queued() const { return m_queue.size(); }
 
     LineSettings lineSettings() const;
 
@@ -64,6 +66,8 @@ public:
 
 signals:
     void received(const QByteArray &bytes, double timeMs);
+    // The panel read enough for the last waiting bytes to go out (never emitted from write()).
+    void drained();
 
 private:
     void readMaster();

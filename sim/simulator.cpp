@@ -59,6 +59,9 @@ Simulator::Simulator(const Options &options, QObject *parent)
             m_log.write({ { "event", "exclusive-cleared" }, { "device", m_pty.devicePath() } });
         }
     });
+    m_floodEnd.setSingleShot(true);
+    connect(&m_floodEnd, &QTimer::timeout, this, &Simulator::endFlood);
+    connect(&m_pty, &PtyEndpoint::drained, this, &Simulator::floodMore);
     m_clock.start();
 }
 
@@ -215,6 +218,70 @@ void Simulator::sendNextBurst()
         m_burstTimer.start(m_options.burstGapMs);
 }
 
+void Simulator::startFlood(double seconds, FloodKind kind)
+{
+    if (m_flood.active)
+        endFlood();
+    m_flood = {};
+    m_flood.active = true;
+    m_flood.kind = kind;
+    m_flood.seconds = seconds;
+    m_flood.running.start();
+    m_floodEnd.start(int(seconds * 1000));
+    diagnostic(QStringLiteral("flood of %1 for %2 s").arg(QLatin1String(floodKindName(kind))).arg(seconds));
+    m_log.write({ { "event", "flood" }, { "phase", "start" }, { "kind", floodKindName(kind) },
+        { "seconds", seconds } });
+    floodMore();
+}
+
+// Tops up the bytes waiting for the panel. Once the pseudo-terminal is full the rest waits in the
+// endpoint's queue, and the next round starts when the panel has read it (drained), so the flood
+// goes exactly as fast as the panel reads. Pieces are not logged one by one: that would be the
+// flood again, on disk.
+void Simulator::floodMore()
+{
+    if (!m_flood.active || !m_pty.isOpen())
+        return;
+    constexpr qsizetype kTopUp = 16384; // leaves room in the queue for the answers to requests
+    constexpr qint64 kRound = 1 << 20; // then the event loop has its turn (commands, the end timer)
+    QByteArray report = m_options.fixedReport;
+    if (report.isEmpty() && m_flood.kind != FloodKind::Noise) {
+        advanceClock();
+        report = m_tx.report();
+    }
+    qint64 round = 0;
+    while (m_pty.queued() < kTopUp) {
+        const QByteArray piece = floodUnit(m_flood.kind, m_random, report);
+        if (!m_pty.write(piece))
+            break;
+        m_flood.bytes += piece.size();
+        ++m_flood.pieces;
+        round += piece.size();
+        if (round >= kRound) {
+            if (m_pty.queued() == 0) // all taken at once: go on after the pending events
+                QTimer::singleShot(0, this, &Simulator::floodMore);
+            break;
+        }
+    }
+}
+
+void Simulator::endFlood()
+{
+    if (!m_flood.active)
+        return;
+    m_flood.active = false;
+    m_floodEnd.stop();
+    const qint64 ms = m_flood.running.elapsed();
+    diagnostic(QStringLiteral("flood of %1 ended after %2 ms: %3 bytes in %4 pieces")
+                   .arg(QLatin1String(floodKindName(m_flood.kind)))
+                   .arg(ms)
+                   .arg(m_flood.bytes)
+                   .arg(m_flood.pieces));
+    m_log.write({ { "event", "flood" }, { "phase", "end" }, { "kind", floodKindName(m_flood.kind) },
+        { "ms", double(ms) }, { "bytes", double(m_flood.bytes) }, { "pieces", double(m_flood.pieces) } });
+    writeStateFile();
+}
+
 QJsonObject Simulator::state()
 {
     advanceClock();
@@ -229,6 +296,8 @@ QJsonObject Simulator::state()
     s["burst"] = m_options.burst;
     s["noise"] = m_options.noise;
     s["fixedReport"] = QString::fromLatin1(m_options.fixedReport);
+    s["flood"] = QJsonObject { { "active", m_flood.active }, { "kind", floodKindName(m_flood.kind) },
+        { "bytes", double(m_flood.bytes) }, { "pieces", double(m_flood.pieces) } };
     return s;
 }
 
@@ -334,13 +403,29 @@ QStringList Simulator::command(const QString &line)
         m_log.write(
             { { "event", "device" }, { "device", m_pty.devicePath() }, { "link", m_pty.linkPath() } });
         checkLine(false);
+        floodMore(); // a flood that has time left goes on on the new line
         out << QStringLiteral("device ") + m_pty.devicePath();
+    } else if (word == QLatin1String("flood")) {
+        const QString first = arg.section(u' ', 0, 0);
+        if (first == QLatin1String("off")) {
+            endFlood();
+        } else {
+            const double seconds = first.toDouble(&ok);
+            const QString kindName = arg.section(u' ', 1, 1);
+            const std::optional<FloodKind> kind = kindName.isEmpty()
+                ? std::optional<FloodKind>(FloodKind::Mixed)
+                : floodKindFromName(kindName);
+            if (!ok || !(seconds > 0 && seconds <= 3600) || !kind)
+                return error(
+                    QStringLiteral("flood SECONDS [reports|noise|mixed] (up to 3600 s), or flood off"));
+            startFlood(seconds, *kind);
+        }
     } else if (word == QLatin1String("quit")) {
         emit quitRequested();
     } else if (word == QLatin1String("help")) {
         out << QStringLiteral("commands: silent on|off, send TEXT, sendhex HEX, report TEXT|live, "
                               "burst BYTES [GAP_MS], noise RATE, set tamp|tpsu|reflection|uptime VALUE, "
-                              "state, unplug, replug, quit");
+                              "flood SECONDS [reports|noise|mixed], flood off, state, unplug, replug, quit");
     } else {
         return error(QStringLiteral("unknown command \"%1\"").arg(word));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/event_log.h"
+#include "sim/flood.h"
 #include "sim/frame_decoder.h"
 #include "sim/pty_endpoint.h"
 #include "sim/transmitter.h"
@@ -66,6 +67,9 @@ private:
     void advanceClock();
     QJsonObject lineJson(const LineSettings &s) const;
     void diagnostic(const QString &text) const;
+    void startFlood(double seconds, FloodKind kind);
+    void floodMore();
+    void endFlood();
 
     Options m_options;
     PtyEndpoint m_pty;
@@ -85,6 +89,17 @@ private:
     bool m_wrongLineTold = false; // once per set of wrong settings
     int m_frames = 0;
     int m_malformed = 0;
+
+    // A flood in progress: pieces go out whenever the pseudo-terminal takes more, until m_floodEnd.
+    struct Flood {
+        bool active = false;
+        FloodKind kind = FloodKind::Mixed;
+        double seconds = 0;
+        qint64 bytes = 0;
+        qint64 pieces = 0;
+        QElapsedTimer running;
+    } m_flood;
+    QTimer m_floodEnd;
 };
 
 } // namespace sim
