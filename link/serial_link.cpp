@@ -15,6 +15,13 @@
 
 namespace {
 
+QString lostText(const QString &path)
+{
+    return QStringLiteral("The connection on %1 was lost: the adapter was unplugged or the device went "
+                          "away. It is opened again once it is back.")
+        .arg(path);
+}
+
 QString missingText(int port, const QString &path)
 {
     if (path.isEmpty())
@@ -55,6 +62,25 @@ bool listedAsMember(const struct group &group)
     return false;
 }
 #endif
+
+// The identity of the node behind `path` (a symlink is followed), empty when there is none. An
+// adapter that is unplugged and plugged in again comes back as a new node (a new inode, even where
+// it gets the same name and numbers), so a link open on the old one can tell.
+QString deviceIdentity(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return QStringLiteral("%1:%2:%3").arg(qulonglong(info.st_dev)).arg(qulonglong(info.st_ino)).arg(
+        qulonglong(info.st_rdev));
+#else
+    return QFileInfo::exists(path) ? path : QString();
+#endif
+}
+
+const char *const kOpenedIdentity = "openedIdentity";
 
 } // namespace
 
@@ -107,10 +133,7 @@ SerialLink::SerialLink(QObject *parent, std::function<QString(int)> resolve)
             // read error again at every turn of the event loop, at full CPU.
             const QString path = m_openPath;
             close();
-            report(LinkFailure::Lost,
-                QStringLiteral("The connection on %1 was lost: the adapter was "
-                               "unplugged or the device went away")
-                    .arg(path));
+            report(LinkFailure::Lost, lostText(path));
         } else if (error == QSerialPort::WriteError) {
             const QString path = m_openPath;
             close();
@@ -181,6 +204,7 @@ LinkFailure SerialLink::open()
     m_serial->clearError();
 
     m_openPath = path;
+    m_serial->setProperty(kOpenedIdentity, deviceIdentity(path));
     m_lastFailure = LinkFailure::None;
     m_lastError.clear();
     emit openChanged(true);
@@ -209,6 +233,13 @@ bool SerialLink::write(const QByteArray &bytes)
         return false;
     }
     const QString path = m_openPath;
+    // Not every port layer reports an unplugged adapter as a read error (some read nothing,
+    // silently): a device that has gone from its name, or been replaced there, is lost all the same.
+    if (deviceIdentity(path) != m_serial->property(kOpenedIdentity).toString()) {
+        close();
+        report(LinkFailure::Lost, lostText(path));
+        return false;
+    }
     const qint64 queued = m_serial->write(bytes);
     if (queued != bytes.size()) {
         report(LinkFailure::WriteFailed, QStringLiteral("Writing to %1 failed").arg(path));
