@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -80,6 +81,9 @@ FrmSetup::FrmSetup(PortCheck &check, QWidget *parent)
     m_combo2->setObjectName(QStringLiteral("Combo2"));
     m_combo2->setEditable(true);
     m_combo2->setInsertPolicy(QComboBox::NoInsert);
+    // The box takes exactly what the operator types: a completion would turn "com 2" or "COM " into
+    // an entry the operator never chose.
+    m_combo2->setCompleter(nullptr);
     m_combo2->setGeometry(twips(930, 360, 1425, 315));
     m_combo2->setToolTip(QStringLiteral("I/O address, 300h is default!"));
     m_combo2->setAccessibleName(QStringLiteral("COM port"));
@@ -98,6 +102,15 @@ FrmSetup::FrmSetup(PortCheck &check, QWidget *parent)
     connect(m_combo2->lineEdit(), &QLineEdit::textEdited, this, [this] { Combo2_Change(); });
     connect(m_combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    // Adapters come and go while the dialog is open: the entries say what is there when the list opens.
+    m_combo2->view()->installEventFilter(this);
+}
+
+bool FrmSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_combo2->view() && event->type() == QEvent::Show)
+        updateTooltips();
+    return QWidget::eventFilter(watched, event);
 }
 
 void FrmSetup::Form_Load()
