@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QLocalServer;
+
+// One panel per user and settings store. Two panels on one store would fight over its file and over
+// the serial port, so a second copy asks the running one to come to the front and leaves. The key
+// is the user and the store's file: a panel started with another store runs on its own.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Claim {
+        First,      // no other copy: this one serves the key from now on
+        HandedOver, // another copy runs on this store and was asked to come to the front
+        Unguarded   // the key could not be served (no usable socket folder): run, unguarded
+    };
+
+    explicit SingleInstance(const QString &storePath, QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // The local server's name for a user's store: the user id and a hash of the store's path.
+    static QString serverName(const QString &storePath);
+    QString serverName() const { return m_name; }
+
+    // Asks a running copy to come forward, or else becomes the one that others ask. A server socket
+    // left behind by a copy that was killed is removed and taken over.
+    Claim claim();
+
+    // What the running copy answered a handover (HandedOver only): "front" once its window is shown.
+    QString answer() const { return m_answer; }
+
+    // Run when another copy asks; returns whether the window is now on screen.
+    void setActivationHandler(std::function<bool()> handler) { m_activate = std::move(handler); }
+
+    // The request and the answers on the wire, one line each.
+    static constexpr const char *kRequest = "front?";
+    static constexpr const char *kShown = "front";
+    static constexpr const char *kNotShown = "hidden";
+
+private:
+    bool askRunningCopy();
+    bool serve();
+    void onConnection();
+
+    QString m_name;
+    QString m_answer;
+    QLocalServer *m_server = nullptr;
+    std::function<bool()> m_activate;
+};
