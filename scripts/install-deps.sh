@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config libbenchmark-dev
+  clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev
   xvfb xauth icewm xdotool imagemagick x11-utils
