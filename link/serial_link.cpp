@@ -73,8 +73,10 @@ QString deviceIdentity(const QString &path)
     };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
-    return QStringLiteral("%1:%2:%3").arg(qulonglong(info.st_dev)).arg(qulonglong(info.st_ino)).arg(
-        qulonglong(info.st_rdev));
+    return QStringLiteral("%1:%2:%3")
+        .arg(qulonglong(info.st_dev))
+        .arg(qulonglong(info.st_ino))
+        .arg(qulonglong(info.st_rdev));
 #else
     return QFileInfo::exists(path) ? path : QString();
 #endif

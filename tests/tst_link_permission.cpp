@@ -36,13 +36,11 @@ int probe(const QString &device)
     QObject::connect(&check, &PortCheck::missingPort, [&missing] { ++missing; });
     QObject::connect(&check, &PortCheck::linkProblem, [&problems](const QString &text) { problems << text; });
     const CheckResult result = check.run(CheckOrigin::Command);
-    const QJsonObject out{{"uid", int(::getuid())},
-                          {"ready", result == CheckResult::Ready},
-                          {"failed", result == CheckResult::Failed},
-                          {"permission", link.lastFailure() == LinkFailure::Permission},
-                          {"busy", link.lastFailure() == LinkFailure::Busy},
-                          {"missing", missing},
-                          {"problems", QJsonArray::fromStringList(problems)}};
+    const QJsonObject out { { "uid", int(::getuid()) }, { "ready", result == CheckResult::Ready },
+        { "failed", result == CheckResult::Failed },
+        { "permission", link.lastFailure() == LinkFailure::Permission },
+        { "busy", link.lastFailure() == LinkFailure::Busy }, { "missing", missing },
+        { "problems", QJsonArray::fromStringList(problems) } };
     std::fputs(QJsonDocument(out).toJson(QJsonDocument::Compact).constData(), stdout);
     return 0;
 }
@@ -61,7 +59,7 @@ class TestLinkPermission : public QObject
 
     TestStoreHome m_home;
     // Under /tmp itself, not TMPDIR: every folder above it must let nobody through.
-    QTemporaryDir m_dir{QStringLiteral("/tmp/tst_link_permission-XXXXXX")};
+    QTemporaryDir m_dir { QStringLiteral("/tmp/tst_link_permission-XXXXXX") };
     QString m_probe;
     QString m_setpriv;
     QString m_nobodyPrimaryGroup;
@@ -73,8 +71,9 @@ class TestLinkPermission : public QObject
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
         child.setProcessEnvironment(env);
-        child.start(m_setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=") + group,
-                                QStringLiteral("--clear-groups"), m_probe, QStringLiteral("--probe"), device});
+        child.start(m_setpriv,
+            { QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=") + group,
+                QStringLiteral("--clear-groups"), m_probe, QStringLiteral("--probe"), device });
         if (!child.waitForFinished(20000) || child.exitCode() != 0) {
             qWarning("probe failed: %s", child.readAllStandardError().constData());
             return {};
@@ -87,7 +86,7 @@ class TestLinkPermission : public QObject
     {
         const QByteArray node = QFile::encodeName(pty.slavePath());
         return groupId(group) != gid_t(-1) && ::chown(node.constData(), 0, groupId(group)) == 0
-               && ::chmod(node.constData(), mode_t(mode)) == 0;
+            && ::chmod(node.constData(), mode_t(mode)) == 0;
     }
 
 private slots:
@@ -122,18 +121,18 @@ private slots:
         QTest::addColumn<QStringList>("wanted");
         QTest::addColumn<QStringList>("unwanted");
 
-        QTest::newRow("not in the device's group")
-            << "dialout" << 0660 << QString()
-            << QStringList{"dialout", "you are not in it", "sudo usermod -aG dialout $USER", "log in again"}
-            << QStringList{"have been added"};
+        QTest::newRow("not in the device's group") << "dialout" << 0660 << QString()
+                                                   << QStringList { "dialout", "you are not in it",
+                                                          "sudo usermod -aG dialout $USER", "log in again" }
+                                                   << QStringList { "have been added" };
         // The user database makes nobody a member of its primary group; a session without it is one
         // that started before the user was added.
         QTest::newRow("added to the group, not logged in again")
-            << QString() << 0660 << "dialout" << QStringList{"have been added", "log out and log in again"}
-            << QStringList{"usermod", "you are not in it"};
+            << QString() << 0660 << "dialout" << QStringList { "have been added", "log out and log in again" }
+            << QStringList { "usermod", "you are not in it" };
         QTest::newRow("in the group, but the group may not use it")
-            << QString() << 0600 << QString() << QStringList{"which you are in"}
-            << QStringList{"usermod", "log in again"};
+            << QString() << 0600 << QString() << QStringList { "which you are in" }
+            << QStringList { "usermod", "log in again" };
     }
 
     void refusedDevice()

@@ -30,7 +30,7 @@ class TestUiAdapter : public QObject
     static QByteArray storeText(const QString &com1, bool autoRead)
     {
         return "[Ports]\nCOM1=" + com1.toUtf8() + "\n\n[ValtronaAmp%2B]\nCOMSelected=1\nAutoRead="
-               + (autoRead ? "True" : "False") + "\nTrayAtStart=False\n";
+            + (autoRead ? "True" : "False") + "\nTrayAtStart=False\n";
     }
 
     // The window on COM 1 = `device`, with the 1 s timer stopped: ticks are driven by hand.
@@ -230,8 +230,8 @@ private slots:
         QProcess *first = startPanel(homeA);
         QVERIFY(waitUntil([&] { return serving(serverOf(homeA)); }, 15000));
         QProcess *second = startPanel(homeB);
-        QVERIFY(waitUntil([&] { return serving(serverOf(homeB)) || second->state() != QProcess::Running; },
-                          15000));
+        QVERIFY(waitUntil(
+            [&] { return serving(serverOf(homeB)) || second->state() != QProcess::Running; }, 15000));
         QCOMPARE(second->state(), QProcess::Running);
         QCOMPARE(first->state(), QProcess::Running);
     }
@@ -264,8 +264,8 @@ private slots:
     {
         // Panels killed by the tests leave their sockets (and, killed early, their start-up locks) in
         // the temporary folder.
-        for (const QString &name : {QStringLiteral("same"), QStringLiteral("a"), QStringLiteral("b"),
-                                    QStringLiteral("killed")}) {
+        for (const QString &name :
+            { QStringLiteral("same"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("killed") }) {
             const QString server = serverOf(m_dir.filePath(name));
             QLocalServer::removeServer(server);
             QFile::remove(QDir(QDir::tempPath()).filePath(server + QStringLiteral(".lock")));

@@ -15,8 +15,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSerialPort>
+#include <QSettings>
 #include <QStatusBar>
 #include <QtTest>
 #include <memory>
@@ -38,13 +38,13 @@ class TestUiSetup : public QObject
     {
         QByteArray text = "[Ports]\n";
         for (int port = 1; port <= 8; ++port) {
-            const QString device = port == 1                 ? m_sim1.linkPath()
-                                   : port == 2 || port == 5 ? m_sim2.linkPath()
-                                                            : absentPath(port);
+            const QString device = port == 1 ? m_sim1.linkPath()
+                : port == 2 || port == 5     ? m_sim2.linkPath()
+                                             : absentPath(port);
             text += "COM" + QByteArray::number(port) + "=" + device.toUtf8() + "\n";
         }
         return text + "\n[ValtronaAmp%2B]\nCOMSelected=" + QByteArray::number(comSelected)
-               + "\nAutoRead=" + (autoRead ? "True" : "False") + "\nTrayAtStart=False\n";
+            + "\nAutoRead=" + (autoRead ? "True" : "False") + "\nTrayAtStart=False\n";
     }
 
     // The window on COM 1, open on the first simulator and in front. The 1 s timer is stopped: the
@@ -305,7 +305,7 @@ private slots:
     void reopeningKeepsEightEntries()
     {
         startOnFirst();
-        const QStringList entries{"COM 1", "COM 2", "COM 3", "COM 4", "COM 5", "COM 6", "COM 7", "COM 8"};
+        const QStringList entries { "COM 1", "COM 2", "COM 3", "COM 4", "COM 5", "COM 6", "COM 7", "COM 8" };
         for (int round = 0; round < 4; ++round) {
             QVERIFY(openSetup());
             QComboBox *combo = dialog()->combo();
@@ -389,7 +389,7 @@ private slots:
             shapes << (cursor ? int(cursor->shape()) : -1);
         });
         m_form->SetupMnu_Click();
-        QCOMPARE(shapes, QList<int>{int(Qt::WaitCursor)});
+        QCOMPARE(shapes, QList<int> { int(Qt::WaitCursor) });
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QVERIFY(dialog()->isVisible());
         QCOMPARE(dialog()->combo()->currentText(), QString("COM 3"));

@@ -5,9 +5,9 @@
 #include "settings/record.h"
 #include "settings/store.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -25,7 +25,10 @@ QRect twips(int left, int top, int width, int height)
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
-QString portText(int port) { return QStringLiteral("COM %1").arg(port); }
+QString portText(int port)
+{
+    return QStringLiteral("COM %1").arg(port);
+}
 
 } // namespace
 
@@ -62,8 +65,8 @@ QString describePort(int port)
 }
 
 FrmSetup::FrmSetup(PortCheck &check, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
-      m_check(check)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
+    , m_check(check)
 {
     setObjectName(QStringLiteral("FrmSetup"));
     setWindowTitle(QStringLiteral("ValtronaAmp+ Setup"));
@@ -115,7 +118,10 @@ bool FrmSetup::eventFilter(QObject *watched, QEvent *event)
 
 void FrmSetup::Form_Load()
 {
-    LoadSettings();
+    // While saves fail the store is older than the record: reading it again would undo the changes
+    // made since, which live only in memory until a save goes through.
+    if (!SettingsStore::instance().isFailing())
+        LoadSettings();
     m_combo2->blockSignals(true);
     m_combo2->clear();
     for (int port = port_map::kFirstPort; port <= port_map::kLastPort; ++port)
@@ -135,14 +141,21 @@ void FrmSetup::Form_Load()
     }
     m_loaded = true;
 
-    const QRect screen = QApplication::primaryScreen() ? QApplication::primaryScreen()->availableGeometry() : QRect();
+    const QRect screen
+        = QApplication::primaryScreen() ? QApplication::primaryScreen()->availableGeometry() : QRect();
     if (screen.isValid())
         move(screen.center() - rect().center());
 }
 
-void FrmSetup::Combo2_Change() { choosePort(); }
+void FrmSetup::Combo2_Change()
+{
+    choosePort();
+}
 
-void FrmSetup::Combo2_Click() { choosePort(); }
+void FrmSetup::Combo2_Click()
+{
+    choosePort();
+}
 
 void FrmSetup::choosePort()
 {

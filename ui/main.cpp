@@ -19,10 +19,10 @@ int main(int argc, char *argv[])
     if (instance.claim() == SingleInstance::Claim::HandedOver) {
         const bool shown = instance.answer() == QLatin1String(SingleInstance::kShown);
         std::fprintf(stderr, "%s\n",
-                     shown ? "ValtronaAmp+ is already running with these settings: its window was brought "
-                             "to the front."
-                           : "ValtronaAmp+ is already running with these settings; it did not say that its "
-                             "window is on screen.");
+            shown ? "ValtronaAmp+ is already running with these settings: its window was brought "
+                    "to the front."
+                  : "ValtronaAmp+ is already running with these settings; it did not say that its "
+                    "window is on screen.");
         return 0;
     }
 

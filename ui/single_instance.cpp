@@ -37,10 +37,10 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::serverName(const QString &storePath)
 {
-    const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(storePath)),
-                                                     QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(16);
+    const QByteArray hash
+        = QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(storePath)), QCryptographicHash::Sha256)
+              .toHex()
+              .left(16);
     return QStringLiteral("valtrona-panel-%1-%2").arg(userKey(), QString::fromLatin1(hash));
 }
 
@@ -68,8 +68,7 @@ bool SingleInstance::askRunningCopy()
     socket.write(QByteArray(kRequest) + '\n');
     socket.waitForBytesWritten(kConnectMs);
     // A copy that accepted the connection is running, whether or not it answers in time.
-    while (!socket.canReadLine() && socket.waitForReadyRead(kAnswerMs)) {
-    }
+    while (!socket.canReadLine() && socket.waitForReadyRead(kAnswerMs)) { }
     m_answer = QString::fromLatin1(socket.readLine()).trimmed();
     socket.disconnectFromServer();
     return true;

@@ -14,9 +14,9 @@ class SingleInstance : public QObject
     Q_OBJECT
 public:
     enum class Claim {
-        First,      // no other copy: this one serves the key from now on
+        First, // no other copy: this one serves the key from now on
         HandedOver, // another copy runs on this store and was asked to come to the front
-        Unguarded   // the key could not be served (no usable socket folder): run, unguarded
+        Unguarded // the key could not be served (no usable socket folder): run, unguarded
     };
 
     explicit SingleInstance(const QString &storePath, QObject *parent = nullptr);
