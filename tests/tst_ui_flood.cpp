@@ -53,9 +53,10 @@ qint64 residentKiB()
 
 QByteArray afterFloodReport(const QByteArray &tag)
 {
-    return "Pfwd=" + tag + "W,Pref=0.7W,Tpsu=33C,Tamp=47C,Iamp1=2.1A,Iamp2=2.2A,Iamp3=2.3A,Iamp4=2.4A,"
-                           "Uamp1=26.1V,Uamp2=26.2V,Uamp3=26.3V,Uamp4=26.4V,Uptime=0002D:03H:04M,Firmware=v2.0,"
-                           "PowerLimit=250W,AlarmCode=06,Audio=F";
+    return "Pfwd=" + tag
+        + "W,Pref=0.7W,Tpsu=33C,Tamp=47C,Iamp1=2.1A,Iamp2=2.2A,Iamp3=2.3A,Iamp4=2.4A,"
+          "Uamp1=26.1V,Uamp2=26.2V,Uamp3=26.3V,Uamp4=26.4V,Uptime=0002D:03H:04M,Firmware=v2.0,"
+          "PowerLimit=250W,AlarmCode=06,Audio=F";
 }
 
 } // namespace
@@ -137,19 +138,19 @@ private slots:
     void initTestCase()
     {
         const double total = qEnvironmentVariableIsSet("PANEL_FLOOD_SECONDS")
-                                 ? qEnvironmentVariable("PANEL_FLOOD_SECONDS").toDouble()
-                                 : 10.0;
+            ? qEnvironmentVariable("PANEL_FLOOD_SECONDS").toDouble()
+            : 10.0;
         QVERIFY2(total > 0, "PANEL_FLOOD_SECONDS must be a positive number");
         m_secondsPerRow = total / 3;
         const quint32 seed = qEnvironmentVariableIsSet("PANEL_FLOOD_SEED")
-                                 ? qEnvironmentVariable("PANEL_FLOOD_SEED").toUInt()
-                                 : QRandomGenerator::global()->bounded(1u, 1000000u);
+            ? qEnvironmentVariable("PANEL_FLOOD_SEED").toUInt()
+            : QRandomGenerator::global()->bounded(1u, 1000000u);
         qInfo("flood seed %u (PANEL_FLOOD_SEED=%u repeats it)", seed, seed);
         QVERIFY2(m_sim.start({ "--seed", QString::number(seed) }), m_sim.stderrText().constData());
 
         // The operator's panel: auto-read on, on the simulator's line, running all the way through.
         m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8()
-                          + "\n\n[ValtronaAmp%2B]\nAutoRead=True\nTrayAtStart=False\n");
+            + "\n\n[ValtronaAmp%2B]\nAutoRead=True\nTrayAtStart=False\n");
         m_form = std::make_unique<Form1>();
         m_form->start();
         QVERIFY(m_form->link().isOpen());
@@ -169,7 +170,7 @@ private slots:
     {
         if (m_baselineKiB > 0)
             qInfo("resident size: %lld KiB warmed up, %lld KiB at the peak of the floods (bound +%lld KiB)",
-                  m_baselineKiB, m_peakKiB, kGrowthBoundKiB);
+                m_baselineKiB, m_peakKiB, kGrowthBoundKiB);
         m_form.reset();
     }
 
@@ -198,10 +199,10 @@ private slots:
         m_peakKiB = qMax(m_peakKiB, peaks.residentKiB);
         qInfo("%s: %.1f s, %lld bytes in %lld pieces; resident peak +%lld KiB; receive buffer peak %lld, "
               "Text8 peak %lld; %lld characters dropped at the cap; %d requests during the flood",
-              qPrintable(kind), end.value("ms").toDouble() / 1000, bytes,
-              qint64(end.value("pieces").toDouble()), peaks.residentKiB - m_baselineKiB,
-              qint64(peaks.buffer), qint64(peaks.text8),
-              m_form->monitor().collector().dropped() - droppedBefore, framesOf("FM") - requestsBefore);
+            qPrintable(kind), end.value("ms").toDouble() / 1000, bytes,
+            qint64(end.value("pieces").toDouble()), peaks.residentKiB - m_baselineKiB, qint64(peaks.buffer),
+            qint64(peaks.text8), m_form->monitor().collector().dropped() - droppedBefore,
+            framesOf("FM") - requestsBefore);
 
         // It was a flood: many times what the buffer holds, and the panel kept running its timers
         // (the sampler's, and the auto-read ticks whose requests reached the simulator).
@@ -210,7 +211,7 @@ private slots:
         QVERIFY(framesOf("FM") > requestsBefore);
 
         QVERIFY2(peaks.residentKiB - m_baselineKiB < kGrowthBoundKiB,
-                 qPrintable(QStringLiteral("grew by %1 KiB").arg(peaks.residentKiB - m_baselineKiB)));
+            qPrintable(QStringLiteral("grew by %1 KiB").arg(peaks.residentKiB - m_baselineKiB)));
         QVERIFY(peaks.buffer <= ReportCollector::kCapacity);
         QVERIFY(peaks.text8 <= ReportCollector::kCapacity);
         if (fillsTheBuffer) {
@@ -224,15 +225,25 @@ private slots:
         simCommand("report " + QString::fromLatin1(afterFloodReport(tag)));
         find<QCheckBox>("Check1")->setChecked(false);
         find<QPushButton>("Command4")->click();
-        QVERIFY(waitUntil([&] { return find<QLineEdit>("Text1")->text() == QString::fromLatin1(tag + "W"); },
-                          15000));
+        QVERIFY(waitUntil(
+            [&] { return find<QLineEdit>("Text1")->text() == QString::fromLatin1(tag + "W"); }, 15000));
         const struct {
             const char *box, *text;
         } expected[] = {
-            { "Text2", "0.7W" },  { "Text3", "33C" },    { "Text4", "47C" },     { "Text9", "2.1A" },
-            { "Text13", "2.2A" }, { "Text15", "2.3A" },  { "Text16", "2.4A" },   { "Text5", "26.1V" },
-            { "Text17", "26.2V" }, { "Text18", "26.3V" }, { "Text19", "26.4V" }, { "Text12", "0002D:03H:04M" },
-            { "Text14", "v2.0" }, { "Text11", "250W" },
+            { "Text2", "0.7W" },
+            { "Text3", "33C" },
+            { "Text4", "47C" },
+            { "Text9", "2.1A" },
+            { "Text13", "2.2A" },
+            { "Text15", "2.3A" },
+            { "Text16", "2.4A" },
+            { "Text5", "26.1V" },
+            { "Text17", "26.2V" },
+            { "Text18", "26.3V" },
+            { "Text19", "26.4V" },
+            { "Text12", "0002D:03H:04M" },
+            { "Text14", "v2.0" },
+            { "Text11", "250W" },
         };
         for (const auto &e : expected)
             QCOMPARE(find<QLineEdit>(e.box)->text(), QString::fromLatin1(e.text));
