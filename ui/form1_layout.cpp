@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
+#include <QStyleOption>
 #include <QStatusBar>
 
 namespace {
@@ -97,6 +98,10 @@ QPushButton *button(QWidget *parent, const char *name, const QString &text, QRec
     auto *b = make<QPushButton>(parent, name, place);
     b->setText(text);
     b->setAccessibleName(text);
+    // The style draws the caption inside its bevel and margins on either side.
+    const int margins = 2 * (b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b)
+                             + b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b));
+    fitCaption(b, text, QSize(place.width() - margins, place.height() - margins / 2));
     return b;
 }
 
@@ -133,6 +138,19 @@ QComboBox *list(QWidget *parent, const char *name, int labelLeft, int left, int 
     fitCaption(l, caption, l->size());
     auto *c = make<QComboBox>(parent, name, tw(left, top, width, 315));
     c->setEditable(false);
+    // Every entry must show whole in the box beside the arrow, the longest included.
+    if (entries) {
+        QStyleOptionComboBox option;
+        option.initFrom(c);
+        const QRect field = c->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                       QStyle::SC_ComboBoxEditField, c);
+        const QFontMetrics fm(c->font());
+        QString longest;
+        for (const QString &entry : entries->entries)
+            if (fm.horizontalAdvance(entry) > fm.horizontalAdvance(longest))
+                longest = entry;
+        fitCaption(c, longest, QSize(field.width(), c->height()));
+    }
     c->setAccessibleName(withoutColon(caption));
     l->setBuddy(c);
     return c;
