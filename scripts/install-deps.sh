@@ -10,6 +10,7 @@ packages=(
   libgl-dev
   xvfb xauth icewm xdotool imagemagick x11-utils
   util-linux procps
+  python3 desktop-file-utils appstream dpkg-dev binutils
 )
 
 missing=()

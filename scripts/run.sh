@@ -2,6 +2,7 @@
 # Installs what is missing, builds, and starts the panel connected to the bundled transmitter
 # simulator. The panel gets a settings store of its own in a temporary folder, so trying it never
 # changes your real settings. Extra arguments are passed to the simulator (try --noise 0.01).
+# VALTRONA_RUN_SECONDS=N ends the panel after N seconds (for tests and demonstrations).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,4 +41,11 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 echo "Simulator on $(head -1 "$work/sim.out" 2>/dev/null), settings in $store"
-"$build/ui/valtrona-panel"
+if [ -n "${VALTRONA_RUN_SECONDS:-}" ]; then
+  status=0
+  timeout "$VALTRONA_RUN_SECONDS" "$build/ui/valtrona-panel" || status=$?
+  # 124: the time ran out with the panel still running, which is what was asked for.
+  [ "$status" -eq 124 ] || exit "$status"
+else
+  "$build/ui/valtrona-panel"
+fi
