@@ -242,6 +242,11 @@ private slots:
         const int onFirst = sentStatusRequests(m_sim1);
         const int onSecond = sentStatusRequests(m_sim2);
         QVERIFY(openSetup());
+        // The operator's cursor is in the box, as after a click into it: the list popping up takes
+        // the focus from the text, which must not count as choosing the port the box shows.
+        QLineEdit *edit = dialog()->combo()->lineEdit();
+        edit->setFocus(Qt::MouseFocusReason);
+        QVERIFY(waitUntil([edit] { return edit->hasFocus(); }, 3000));
         QVERIFY(pick(dialog()->combo(), QStringLiteral("COM 2")));
         QVERIFY(m_form->link().isOpen());
         QCOMPARE(m_form->link().openDevicePath(), m_sim2.linkPath());

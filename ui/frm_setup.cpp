@@ -126,16 +126,18 @@ void FrmSetup::Form_Load()
     m_combo2->clear();
     for (int port = port_map::kFirstPort; port <= port_map::kLastPort; ++port)
         m_combo2->addItem(portText(port));
-    // A freshly loaded dialog shows its initial text, whatever an earlier opening left there.
-    m_combo2->setCurrentIndex(-1);
-    m_combo2->setEditText(QStringLiteral("COM 1"));
+    // A freshly loaded dialog shows its initial text, whatever an earlier opening left there. The
+    // box's current entry always matches the text it shows: Qt treats a text that names another
+    // entry as picked when the box loses the focus (to its own list popping up, say), which would
+    // run a port choice the operator never made.
+    m_combo2->setCurrentIndex(0);
     m_combo2->blockSignals(false);
     updateTooltips();
 
     const QString before = m_combo2->currentText();
     const int stored = settingsRecord().COMSelected;
     if (stored >= port_map::kFirstPort && stored <= port_map::kLastPort) {
-        m_combo2->setEditText(portText(stored));
+        m_combo2->setCurrentIndex(stored - 1);
         if (m_combo2->currentText() != before)
             Combo2_Change();
     }
