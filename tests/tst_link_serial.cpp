@@ -135,7 +135,7 @@ void TestSerialLink::receivedBytesAreDelivered()
     connect(&link, &SerialLink::received, this, [&](const QByteArray &b) { got += b; });
     QCOMPARE(link.open(), LinkFailure::None);
 
-    const QByteArray rest("12W,Pref=0W,\x00\xff,$", 19);
+    const QByteArray rest("12W,Pref=0W,\x00\xff,$", 16);
     QVERIFY(pty.write(rest));
     QTRY_COMPARE(got.toHex(' '), (QByteArray("Pfwd=") + rest).toHex(' '));
 }
