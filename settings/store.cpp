@@ -72,14 +72,9 @@ bool SettingsStore::load(SettingsRecord &record)
 bool SettingsStore::save(const SettingsRecord &record)
 {
     const QString path = filePath();
-    QByteArray bytes;
-    QString error;
-    if (durable_file::readAll(path, &bytes, &error) == durable_file::ReadResult::Failed) {
-        // Writing now would throw away the other groups of a file we cannot see.
-        noteSaveResult(false, error);
+    IniDocument doc;
+    if (!readForRewrite(path, doc))
         return false;
-    }
-    IniDocument doc = IniDocument::parse(bytes);
 
     const auto &keys = settings_table::keys();
     IniDocument::Entries entries;
@@ -89,6 +84,7 @@ bool SettingsStore::save(const SettingsRecord &record)
             qMakePair(QString::fromLatin1(keys[size_t(i)].name), settings_table::fieldText(record, i)));
     doc.replaceKeys(kRecordGroup, entries);
 
+    QString error;
     const bool ok = durable_file::replace(path, doc.toBytes(), &error);
     noteSaveResult(ok, error);
     return ok;
@@ -107,13 +103,9 @@ bool SettingsStore::addMissingGroupKeys(
     const QString &group, const QList<QPair<QString, QString>> &keysAndValues)
 {
     const QString path = filePath();
-    QByteArray bytes;
-    QString error;
-    if (durable_file::readAll(path, &bytes, &error) == durable_file::ReadResult::Failed) {
-        noteSaveResult(false, error);
+    IniDocument doc;
+    if (!readForRewrite(path, doc))
         return false;
-    }
-    IniDocument doc = IniDocument::parse(bytes);
     IniDocument::Entries missing;
     for (const auto &entry : keysAndValues) {
         if (!doc.contains(group, entry.first))
@@ -122,9 +114,23 @@ bool SettingsStore::addMissingGroupKeys(
     if (missing.isEmpty())
         return true;
     doc.appendKeys(group, missing);
+    QString error;
     const bool ok = durable_file::replace(path, doc.toBytes(), &error);
     noteSaveResult(ok, error);
     return ok;
+}
+
+bool SettingsStore::readForRewrite(const QString &path, IniDocument &doc)
+{
+    QByteArray bytes;
+    QString error;
+    if (durable_file::readAll(path, &bytes, &error) == durable_file::ReadResult::Failed) {
+        // Writing now would throw away the other groups of a file we cannot see.
+        noteSaveResult(false, error);
+        return false;
+    }
+    doc = IniDocument::parse(bytes);
+    return true;
 }
 
 void SettingsStore::noteSaveResult(bool ok, const QString &error)

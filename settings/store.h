@@ -6,6 +6,7 @@
 #include <QString>
 
 struct SettingsRecord;
+class IniDocument;
 
 // The per-user settings store: one INI file, readable by QSettings and editable by hand, at
 // $XDG_CONFIG_HOME/ZTK Electronics/ValtronaAmp+.ini, the record's keys in the group ValtronaAmp+.
@@ -51,6 +52,9 @@ signals:
 private:
     SettingsStore() = default;
     void noteSaveResult(bool ok, const QString &error);
+    // Reads the file a save is about to replace; false (and the failure noted) when it exists but
+    // cannot be read.
+    bool readForRewrite(const QString &path, IniDocument &doc);
 
     bool m_failing = false;
     QString m_lastError;
