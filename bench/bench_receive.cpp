@@ -62,9 +62,8 @@ void BM_MonitorReceive(benchmark::State &state)
 {
     const auto &s = stream();
     const std::vector<QByteArray> pieces = report_stream::bursts(s.bytes, int(state.range(0)));
-    SerialLink link(nullptr, [](int) { return QString(); });
-    PortCheck check(link);
-    StatusMonitor monitor(link, check);
+    SerialLink link;
+    StatusMonitor monitor(link);
     int reports = 0;
     QObject::connect(&monitor, &StatusMonitor::displayChanged, [&reports] { ++reports; });
     for (auto _ : state) {

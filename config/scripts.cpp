@@ -37,16 +37,22 @@ const std::array<SettingStep, 6> kSettingSteps = { {
 
 const QString kReady = QStringLiteral("Ready");
 
-// A one-byte-value frame with its progress report between 01 and the value, then the pause.
-void appendSettingFrame(Script &script, const frames::Fields &fields, const QString &text, int value)
+// The head of a frame: lead, letters, 01, each its own write.
+void appendHead(Script &script, const frames::Frame &frame)
 {
-    // fields: lead, letters, 01, value, 02
-    Q_ASSERT(fields.size() == 5);
-    for (int i = 0; i < 3; ++i)
-        script.append(Step::write(fields.at(i)));
+    script.append(Step::write(frame.lead));
+    script.append(Step::write(frame.letters));
+    script.append(Step::write(frame.start));
+}
+
+// A one-byte-value frame with its progress report between 01 and the value, then the pause.
+void appendSettingFrame(Script &script, const frames::Frame &frame, const QString &text, int value)
+{
+    appendHead(script, frame);
     script.append(Step::progress(text, value));
-    script.append(Step::write(fields.at(3)));
-    script.append(Step::write(fields.at(4)));
+    for (const QByteArray &piece : frame.value)
+        script.append(Step::write(piece));
+    script.append(Step::write(frame.end));
     script.append(Step::pause(kSettingsPauseMs));
 }
 
@@ -72,24 +78,20 @@ const LogoLineSteps kLine2 = { frames::Command::FL2, nullptr,
 void appendLogoFrame(Script &script, const LogoLineSteps &steps, const QString &line, const Step *beforeEnd)
 {
     const QByteArray bytes = logo_line::toBytes(line).left(logo_line::kLength);
-    const frames::Fields fields = frames::logoFrame(steps.command, bytes);
-    // fields: lead, letters, 01, the pieces present, 02
-    Q_ASSERT(fields.size() >= 4);
-    for (int i = 0; i < 3; ++i)
-        script.append(Step::write(fields.at(i)));
+    const frames::Frame frame = frames::logoFrame(steps.command, bytes);
+    appendHead(script, frame);
     if (steps.atStart)
         script.append(Step::progress(QString::fromLatin1(steps.atStart), steps.values[0]));
     script.append(Step::pause(kLogoPauseMs));
-    const int piecesPresent = int(fields.size()) - 4;
     for (int piece = 0; piece < 4; ++piece) {
-        if (piece < piecesPresent && !fields.at(3 + piece).isEmpty())
-            script.append(Step::write(fields.at(3 + piece)));
+        if (piece < frame.value.size() && !frame.value.at(piece).isEmpty())
+            script.append(Step::write(frame.value.at(piece)));
         script.append(Step::progress(QString::fromLatin1(steps.afterPiece[piece]), steps.values[piece + 1]));
         script.append(Step::pause(kLogoPauseMs));
     }
     if (beforeEnd)
         script.append(*beforeEnd);
-    script.append(Step::write(fields.last()));
+    script.append(Step::write(frame.end));
     script.append(Step::pause(kLogoPauseMs));
 }
 
@@ -124,16 +126,29 @@ Script logo(const SettingsRecord &record)
     const Step line2End = Step::progress(QStringLiteral("Setting LOGO line2... 95%"), 18);
     appendLogoFrame(script, kLine2, record.LogoLine2, &line2End);
 
-    // FLS: lead, letters, 01, progress, "0", 02, pause
-    const frames::Fields store = frames::storeLogo();
-    Q_ASSERT(store.size() == 5);
-    for (int i = 0; i < 3; ++i)
-        script.append(Step::write(store.at(i)));
+    // FLS: head, progress, "0", 02, pause
+    const frames::Frame store = frames::storeLogo();
+    appendHead(script, store);
     script.append(Step::progress(QStringLiteral("Sending store settings command... 99%"), 20));
-    script.append(Step::write(store.at(3)));
-    script.append(Step::write(store.at(4)));
+    for (const QByteArray &piece : store.value)
+        script.append(Step::write(piece));
+    script.append(Step::write(store.end));
     script.append(Step::pause(kLogoPauseMs));
 
+    script.append(Step::progress(kReady, 0));
+    return script;
+}
+
+Script statusRequest()
+{
+    // The progress report stands between the 01 and the value; no pause, no wait for the answer.
+    const frames::Frame request = frames::statusRequest();
+    Script script;
+    appendHead(script, request);
+    script.append(Step::progress(QStringLiteral("Requesting DATA from the transmitter... 60%"), 12));
+    for (const QByteArray &piece : request.value)
+        script.append(Step::write(piece));
+    script.append(Step::write(request.end));
     script.append(Step::progress(kReady, 0));
     return script;
 }

@@ -43,6 +43,10 @@ std::variant<Script, QString> amplifier(const SettingsRecord &record);
 // gives fewer bytes, a longer one is cut after 16 characters.
 Script logo(const SettingsRecord &record);
 
+// "Read status": 00 "FM" 01, progress "Requesting DATA from the transmitter... 60%" / 12, " " 02,
+// then "Ready" / 0. No pause: the runner carries it out whole within the call that starts it.
+Script statusRequest();
+
 // All bytes a script writes, joined.
 QByteArray bytesOf(const Script &script);
 

@@ -9,9 +9,15 @@ constexpr char kEndOfFrame = 0x02;
 constexpr int kLogoLength = 16;
 constexpr int kLogoPiece = 4;
 
-Fields head(Command c)
+Frame head(Command c)
 {
-    return { QByteArray(leadLength(c), '\0'), QByteArray(letters(c)), QByteArray(1, kStartOfValue) };
+    Frame f;
+    f.command = c;
+    f.lead = QByteArray(leadLength(c), '\0');
+    f.letters = QByteArray(letters(c));
+    f.start = QByteArray(1, kStartOfValue);
+    f.end = QByteArray(1, kEndOfFrame);
+    return f;
 }
 
 } // namespace
@@ -50,35 +56,41 @@ int leadLength(Command c)
     return (c == Command::FM || c == Command::FW) ? 1 : 2;
 }
 
-Fields frame(Command c, char value)
+Fields Frame::fields() const
 {
-    Fields fields = head(c);
-    fields.append(QByteArray(1, value));
-    fields.append(QByteArray(1, kEndOfFrame));
-    return fields;
+    Fields out { lead, letters, start };
+    out += value;
+    out.append(end);
+    return out;
 }
 
-Fields logoFrame(Command c, const QByteArray &line)
+Frame frame(Command c, char value)
 {
-    Fields fields = head(c);
+    Frame f = head(c);
+    f.value.append(QByteArray(1, value));
+    return f;
+}
+
+Frame logoFrame(Command c, const QByteArray &line)
+{
+    Frame f = head(c);
     const QByteArray sent = line.left(kLogoLength);
     for (int from = 0; from < sent.size(); from += kLogoPiece)
-        fields.append(sent.mid(from, kLogoPiece));
-    fields.append(QByteArray(1, kEndOfFrame));
-    return fields;
+        f.value.append(sent.mid(from, kLogoPiece));
+    return f;
 }
 
-Fields statusRequest()
+Frame statusRequest()
 {
     return frame(Command::FM, ' ');
 }
 
-Fields storeSettings()
+Frame storeSettings()
 {
     return frame(Command::FW, '0');
 }
 
-Fields storeLogo()
+Frame storeLogo()
 {
     return frame(Command::FLS, '0');
 }

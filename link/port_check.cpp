@@ -1,7 +1,6 @@
 #include "link/port_check.h"
 
 #include "link/serial_link.h"
-#include "settings/record.h"
 
 const char *const kMissingPortText
     = "The selected COM port does not exist, please select another port under File > Setup";
@@ -17,7 +16,7 @@ void PortCheck::portChosen()
     m_tickToldForPort = 0;
 }
 
-CheckResult PortCheck::run(CheckOrigin origin)
+CheckResult PortCheck::run(CheckOrigin origin, int port, const QString &device)
 {
     const bool tick = origin == CheckOrigin::Tick;
     if (tick && m_messageShowing)
@@ -25,9 +24,8 @@ CheckResult PortCheck::run(CheckOrigin origin)
     if (!tick)
         m_tickToldForPort = 0; // an explicit check tells the operator, and re-arms the tick
 
-    const int stored = settingsRecord().COMSelected;
-    m_link.setPortNumber(stored); // an open link stays where it is
-    const LinkFailure failure = m_link.isOpen() ? LinkFailure::None : m_link.open();
+    const int stored = port;
+    const LinkFailure failure = m_link.isOpen() ? LinkFailure::None : m_link.open(port, device);
 
     switch (failure) {
     case LinkFailure::None:

@@ -16,15 +16,15 @@ enum class CheckResult {
     Failed        // another failure (permission, busy, ...): the sender stops, linkProblem told why
 };
 
-// The first step of every command sender: apply COMSelected from the settings record, open the
-// link if it is closed, and tell a missing port apart from every other failure.
+// The first step of every command sender: open the link on the chosen port if it is closed, and tell
+// a missing port apart from every other failure. The caller names the port and its device.
 class PortCheck : public QObject
 {
     Q_OBJECT
 public:
     explicit PortCheck(SerialLink &link, QObject *parent = nullptr);
 
-    CheckResult run(CheckOrigin origin);
+    CheckResult run(CheckOrigin origin, int port, const QString &device);
 
     // While the missing-port message is on screen, ticks run no port check at all.
     void setMessageShowing(bool showing) { m_messageShowing = showing; }

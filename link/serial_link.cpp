@@ -1,7 +1,5 @@
 #include "link/serial_link.h"
 
-#include "link/port_map.h"
-
 #include <QFileInfo>
 #include <QSerialPort>
 
@@ -117,9 +115,8 @@ QString permissionAdviceText(const QString &device)
 #endif
 }
 
-SerialLink::SerialLink(QObject *parent, std::function<QString(int)> resolve)
+SerialLink::SerialLink(QObject *parent)
     : QObject(parent)
-    , m_resolve(resolve ? std::move(resolve) : std::function<QString(int)>(port_map::devicePath))
     , m_serial(new QSerialPort(this))
 {
     connect(m_serial, &QSerialPort::readyRead, this, [this] {
@@ -151,22 +148,13 @@ SerialLink::~SerialLink()
     close();
 }
 
-void SerialLink::setPortNumber(int port)
-{
-    m_port = port;
-}
-
-QString SerialLink::devicePath() const
-{
-    return m_resolve(m_port);
-}
-
-LinkFailure SerialLink::open()
+LinkFailure SerialLink::open(int port, const QString &device)
 {
     if (isOpen())
         return LinkFailure::None;
 
-    const QString path = devicePath();
+    m_port = port;
+    const QString path = device;
     if (path.isEmpty() || !QFileInfo::exists(path))
         return fail(LinkFailure::Missing, missingText(m_port, path));
 

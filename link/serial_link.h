@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <functional>
 
 class QSerialPort;
 
@@ -18,21 +17,17 @@ class SerialLink : public QObject
 {
     Q_OBJECT
 public:
-    // `resolve` maps a port number to its device path; by default the store's Ports map.
-    explicit SerialLink(QObject *parent = nullptr, std::function<QString(int)> resolve = {});
+    explicit SerialLink(QObject *parent = nullptr);
     ~SerialLink() override;
 
-    // Applies a port number. An open link stays on the device it was opened on until it is closed.
-    void setPortNumber(int port);
+    // The port number of the last open, for the operator's texts.
     int portNumber() const { return m_port; }
-
-    // The device path the current port number maps to.
-    QString devicePath() const;
     // The device the link is open on (empty while closed).
     QString openDevicePath() const { return m_openPath; }
 
-    // Opens the device of the current port number. Returns None on success.
-    LinkFailure open();
+    // Opens `device` as "COM `port`". Returns None on success. An open link stays on the device it
+    // was opened on until it is closed: opening it again changes nothing.
+    LinkFailure open(int port, const QString &device);
     void close();
     bool isOpen() const;
 
@@ -55,7 +50,6 @@ private:
     LinkFailure fail(LinkFailure kind, const QString &text);
     void report(LinkFailure kind, const QString &text); // fail() and emit failed()
 
-    std::function<QString(int)> m_resolve;
     QSerialPort *m_serial = nullptr;
     int m_port = 1;
     QString m_openPath;

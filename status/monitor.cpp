@@ -1,44 +1,21 @@
 #include "status/monitor.h"
 
-#include "link/frames.h"
 #include "link/serial_link.h"
-#include "settings/record.h"
 
-StatusMonitor::StatusMonitor(SerialLink &link, PortCheck &check, QObject *parent)
+StatusMonitor::StatusMonitor(SerialLink &link, QObject *parent)
     : QObject(parent)
     , m_link(link)
-    , m_check(check)
 {
     m_staleTimer.setSingleShot(true);
     connect(&m_staleTimer, &QTimer::timeout, this, &StatusMonitor::updateStale);
     connect(&m_link, &SerialLink::received, this, &StatusMonitor::receive);
 }
 
-void StatusMonitor::request(CheckOrigin origin)
+void StatusMonitor::requestSent()
 {
-    if (m_check.run(origin) != CheckResult::Ready)
-        return;
-
-    // 00, "FM", 01, " ", 02: each field its own write, the progress report between the 01 and the
-    // value.
-    const frames::Fields fields = frames::statusRequest();
-    for (int i = 0; i < 3 && i < fields.size(); ++i)
-        m_link.write(fields[i]);
-    emit progress(QStringLiteral("Requesting DATA from the transmitter... 60%"), 12);
-    for (int i = 3; i < fields.size(); ++i)
-        m_link.write(fields[i]);
-    emit progress(QStringLiteral("Ready"), 0);
-
     if (!m_unanswered.isValid())
         m_unanswered.start();
     updateStale(); // arms the timer for the rest of the interval
-}
-
-void StatusMonitor::tick()
-{
-    if (settingsRecord().AutoRead && (!m_mayTick || m_mayTick()))
-        request(CheckOrigin::Tick);
-    updateStale();
 }
 
 void StatusMonitor::receive(const QByteArray &bytes)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/port_check.h"
 #include "status/collector.h"
 #include "status/report.h"
 
@@ -8,12 +7,12 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <functional>
 
 class SerialLink;
 
-// The status monitor: the status request ("Read status" and the auto-read tick), the collection of
-// the answer and the display model the window copies into its controls. The window owns it.
+// The receiving half of the status monitor: the collection of whatever the transmitter sends, the
+// display model applied from each complete report, and whether requests are going unanswered. The
+// request itself is a script the session runs; it tells this monitor when one went out.
 class StatusMonitor : public QObject
 {
     Q_OBJECT
@@ -21,16 +20,12 @@ public:
     // Once requests have gone out for this long with no complete report, the display is stale.
     static constexpr int kStaleAfterMs = 5000;
 
-    StatusMonitor(SerialLink &link, PortCheck &check, QObject *parent = nullptr);
+    explicit StatusMonitor(SerialLink &link, QObject *parent = nullptr);
 
-    // Command4_Click: port check, then 00 "FM" 01, progress "Requesting DATA from the
-    // transmitter... 60%" / 12, then " " 02, then "Ready" / 0. Does not wait for the answer.
-    void request(CheckOrigin origin = CheckOrigin::Command);
-
-    // Timer1_Timer: requests when auto-read is on (the record's AutoRead, which Check1 stores on
-    // every change) and `m_mayTick` allows it (no download running, no dialog in front).
-    void tick();
-    void setTickGate(std::function<bool()> mayTick) { m_mayTick = std::move(mayTick); }
+    // A status request went out: from now on the display goes stale unless a report completes.
+    void requestSent();
+    // Once a second: notices a stale display even when no request goes out any more.
+    void tick() { updateStale(); }
 
     // Bytes from the link (connected to SerialLink::received by the constructor).
     void receive(const QByteArray &bytes);
@@ -58,10 +53,8 @@ private:
     void updateStale();
 
     SerialLink &m_link;
-    PortCheck &m_check;
     ReportCollector m_collector;
     report::Display m_display = report::Display::initial();
-    std::function<bool()> m_mayTick;
     QDateTime m_lastReport;
     QElapsedTimer m_unanswered; // runs from the first request after the last report
     bool m_stale = false;

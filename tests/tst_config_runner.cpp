@@ -96,8 +96,8 @@ void TestRunner::init()
     m_pty = new PtyPair;
     QVERIFY(m_pty->isValid());
     const QString path = m_pty->path();
-    m_link = new SerialLink(nullptr, [path](int) { return path; });
-    QCOMPARE(m_link->open(), LinkFailure::None);
+    m_link = new SerialLink;
+    QCOMPARE(m_link->open(1, path), LinkFailure::None);
 }
 
 void TestRunner::cleanup()

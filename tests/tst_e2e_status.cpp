@@ -1,12 +1,10 @@
-// A status reading from end to end: the status monitor's request goes out through the serial link
-// to the simulator's pseudo-terminal, found through the store's port map, and the simulator's report
+// A status reading from end to end: the session's request goes out through the serial link to the
+// simulator's pseudo-terminal, found through the store's port map, and the simulator's report
 // comes back parsed into the fifteen texts, the drive level and the five alarm indicators.
 #include "link/frames.h"
-#include "link/port_check.h"
-#include "link/serial_link.h"
+#include "session/session.h"
 #include "settings/record.h"
 #include "settings/store.h"
-#include "status/monitor.h"
 #include "support/sim_process.h"
 #include "support/test_env.h"
 
@@ -18,23 +16,23 @@ namespace {
 using Texts = QStringList;
 using Alarms = QList<bool>;
 
-// The monitor, the port check and the link as the window wires them.
+// The session, as the window uses it.
 struct Panel {
-    SerialLink link;
-    PortCheck check { link };
-    StatusMonitor monitor { link, check };
+    TransmitterSession session;
+    SerialLink &link = session.link();
+    StatusMonitor &monitor = session.monitor();
     int missing = 0;
 
     Panel()
     {
-        QObject::connect(&check, &PortCheck::missingPort, [this] { ++missing; });
+        QObject::connect(&session, &TransmitterSession::missingPort, [this] { ++missing; });
     }
 
     // Requests a reading and waits until a report has been applied.
     bool read()
     {
         QSignalSpy applied(&monitor, &StatusMonitor::displayChanged);
-        monitor.request();
+        session.readStatus();
         return applied.count() > 0 || applied.wait(5000);
     }
 
@@ -202,7 +200,7 @@ void TestE2eStatus::readingGoesOnAfterReplug()
 
     // While unplugged the stored port is missing; after the replug the next request's port check
     // opens the new device behind the same name.
-    panel.monitor.request();
+    panel.session.readStatus();
     QCOMPARE(panel.missing, 1);
     bool ok = false;
     sim.command("report Pfwd=2.0W,AlarmCode=04,Audio=0", &ok);

@@ -104,13 +104,13 @@ void TestFrames::fixedFrames_data()
 {
     QTest::addColumn<Fields>("fields");
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("status request") << frames::statusRequest() << hex("00464d012002");
-    QTest::newRow("store settings") << frames::storeSettings()
+    QTest::newRow("status request") << frames::statusRequest().fields() << hex("00464d012002");
+    QTest::newRow("store settings") << frames::storeSettings().fields()
                                     << hex("0046570130"
                                            "02");
-    QTest::newRow("store logo") << frames::storeLogo() << hex("0000464c53013002");
-    QTest::newRow("FAS v=07") << frames::frame(Command::FAS, 0x07) << hex("0000464153010702");
-    QTest::newRow("FL1 wire") << frames::logoFrame(Command::FL1, "ABCDEFGHIJKLMNOP")
+    QTest::newRow("store logo") << frames::storeLogo().fields() << hex("0000464c53013002");
+    QTest::newRow("FAS v=07") << frames::frame(Command::FAS, 0x07).fields() << hex("0000464153010702");
+    QTest::newRow("FL1 wire") << frames::logoFrame(Command::FL1, "ABCDEFGHIJKLMNOP").fields()
                               << hex("0000464c3101"
                                      "4142434445464748494a4b4c4d4e4f50"
                                      "02");

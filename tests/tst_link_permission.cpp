@@ -29,13 +29,13 @@ int probe(const QString &device)
 {
     TestStoreHome home;
     settingsRecord().COMSelected = 1;
-    SerialLink link(nullptr, [device](int) { return device; });
+    SerialLink link;
     PortCheck check(link);
     int missing = 0;
     QStringList problems;
     QObject::connect(&check, &PortCheck::missingPort, [&missing] { ++missing; });
     QObject::connect(&check, &PortCheck::linkProblem, [&problems](const QString &text) { problems << text; });
-    const CheckResult result = check.run(CheckOrigin::Command);
+    const CheckResult result = check.run(CheckOrigin::Command, 1, device);
     const QJsonObject out { { "uid", int(::getuid()) }, { "ready", result == CheckResult::Ready },
         { "failed", result == CheckResult::Failed },
         { "permission", link.lastFailure() == LinkFailure::Permission },
@@ -176,8 +176,8 @@ private slots:
         PtyPair pty(m_dir.filePath(QStringLiteral("ttyACM-held")));
         QVERIFY(pty.isValid());
         QVERIFY(setOwner(pty, m_nobodyPrimaryGroup, 0666));
-        SerialLink holder(nullptr, [&](int) { return pty.path(); });
-        QCOMPARE(holder.open(), LinkFailure::None);
+        SerialLink holder;
+        QCOMPARE(holder.open(1, pty.path()), LinkFailure::None);
 
         const QJsonObject out = runProbe(pty.path(), m_nobodyPrimaryGroup);
         QVERIFY(!out.isEmpty());

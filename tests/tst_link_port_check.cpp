@@ -76,10 +76,10 @@ void TestPortCheck::policy()
     QVERIFY(dir.isValid());
     QMap<int, QString> devices { { 1, dir.filePath("ttyNONE1") }, { 2, dir.filePath("ttyNONE2") },
         { 3, three.path() }, { 4, four.path() } };
-    SerialLink holder(nullptr, [&](int) { return four.path(); });
-    QCOMPARE(holder.open(), LinkFailure::None);
+    SerialLink holder;
+    QCOMPARE(holder.open(1, four.path()), LinkFailure::None);
 
-    SerialLink link(nullptr, [&](int port) { return devices.value(port); });
+    SerialLink link;
     PortCheck check(link);
     int told = 0;
     connect(&check, &PortCheck::missingPort, this, [&] { ++told; });
@@ -107,9 +107,8 @@ void TestPortCheck::policy()
                 : op == 't'                      ? CheckOrigin::Tick
                 : op == 'p'                      ? CheckOrigin::PortChoice
                                                  : CheckOrigin::Startup;
-            settingsRecord().COMSelected = qint16(port);
             told = 0;
-            const CheckResult result = check.run(origin);
+            const CheckResult result = check.run(origin, port, devices.value(port));
             QString outcome = result == CheckResult::Ready ? "R" : result == CheckResult::Missing ? "M" : "F";
             if (told > 0)
                 outcome += '!';
@@ -125,10 +124,9 @@ void TestPortCheck::readyCheckWritesNothing()
 {
     PtyPair pty;
     QVERIFY(pty.isValid());
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
+    SerialLink link;
     PortCheck check(link);
-    settingsRecord().COMSelected = 7;
-    QCOMPARE(check.run(CheckOrigin::Command), CheckResult::Ready);
+    QCOMPARE(check.run(CheckOrigin::Command, 7, pty.path()), CheckResult::Ready);
     QCOMPARE(link.portNumber(), 7);
     QTest::qWait(50);
     QCOMPARE(pty.takeWritten(), QByteArray());

@@ -97,10 +97,9 @@ void TestPortMap::editedKeyLeadsTheLinkToTheDevice()
     QVERIFY(port_map::writeMissingDefaults());
     m_home->writeStore(m_home->storeBytes().replace("COM6=/dev/ttyUSB1", "COM6=" + pty.path().toLocal8Bit()));
 
-    SerialLink link; // the default resolver: the store's map
-    link.setPortNumber(6);
-    QCOMPARE(link.devicePath(), pty.path());
-    QCOMPARE(link.open(), LinkFailure::None);
+    QCOMPARE(port_map::devicePath(6), pty.path());
+    SerialLink link;
+    QCOMPARE(link.open(6, port_map::devicePath(6)), LinkFailure::None);
     QCOMPARE(link.openDevicePath(), pty.path());
     QVERIFY(link.write(QByteArray::fromHex("00464d")));
     QCOMPARE(pty.waitForWritten(3).toHex(), QByteArray("00464d"));

@@ -76,9 +76,9 @@ void TestSerialLink::openConfiguresLineAndWritesNothing()
     before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
     QCOMPARE(::tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
 
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
+    SerialLink link;
     QSignalSpy opened(&link, &SerialLink::openChanged);
-    QCOMPARE(link.open(), LinkFailure::None); // RTS/DTR are refused by a pty, and that is no failure
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None); // RTS/DTR are refused by a pty, and that is no failure
     QVERIFY(link.isOpen());
     QCOMPARE(link.openDevicePath(), pty.path());
     QCOMPARE(opened.size(), 1);
@@ -102,8 +102,8 @@ void TestSerialLink::writesArriveAtOnceAndInOrder()
 {
     PtyPair pty;
     QVERIFY(pty.isValid());
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
-    QCOMPARE(link.open(), LinkFailure::None);
+    SerialLink link;
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None);
 
     // Each write is on the device when the call returns, before the event loop turns again: a
     // caller that goes on (or pauses) never leaves a field behind in the link.
@@ -130,10 +130,10 @@ void TestSerialLink::receivedBytesAreDelivered()
     QVERIFY(pty.isValid());
     // Bytes sent before the open are delivered too (the line is not flushed on open).
     QVERIFY(pty.write("Pfwd="));
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
+    SerialLink link;
     QByteArray got;
     connect(&link, &SerialLink::received, this, [&](const QByteArray &b) { got += b; });
-    QCOMPARE(link.open(), LinkFailure::None);
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None);
 
     const QByteArray rest("12W,Pref=0W,\x00\xff,$", 16);
     QVERIFY(pty.write(rest));
@@ -156,10 +156,9 @@ void TestSerialLink::missingDevice()
     if (path.endsWith(QLatin1String("by-id-link")))
         QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("gone")), path));
 
-    SerialLink link(nullptr, [&](int) { return path; });
-    link.setPortNumber(5);
+    SerialLink link;
     QSignalSpy failed(&link, &SerialLink::failed);
-    QCOMPARE(link.open(), LinkFailure::Missing);
+    QCOMPARE(link.open(5, path), LinkFailure::Missing);
     QCOMPARE(link.lastFailure(), LinkFailure::Missing);
     QVERIFY(!link.isOpen());
     QVERIFY(link.openDevicePath().isEmpty());
@@ -190,8 +189,8 @@ void TestSerialLink::notASerialDevice()
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    SerialLink link(nullptr, [&](int) { return path; });
-    const LinkFailure failure = link.open();
+    SerialLink link;
+    const LinkFailure failure = link.open(1, path);
     QVERIFY(failure != LinkFailure::None && failure != LinkFailure::Missing);
     QVERIFY(!link.isOpen());
     QVERIFY2(link.lastErrorText().contains(path), qPrintable(link.lastErrorText()));
@@ -201,7 +200,7 @@ void TestSerialLink::writeWhileClosedFails()
 {
     PtyPair pty;
     QVERIFY(pty.isValid());
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
+    SerialLink link;
     QSignalSpy failed(&link, &SerialLink::failed);
     QVERIFY(!link.write(frames::joined(frames::statusRequest())));
     QCOMPARE(failed.size(), 1);
@@ -214,8 +213,8 @@ void TestSerialLink::unplugGivesOneLostFailureAndCloses()
 {
     PtyPair pty(m_dir->filePath(QStringLiteral("ttyUSB-adapter")));
     QVERIFY(pty.isValid());
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
-    QCOMPARE(link.open(), LinkFailure::None);
+    SerialLink link;
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None);
 
     // Count what the port layer reports as well as what the link tells: a port left open after an
     // unplug reports its read error at every turn of the event loop, which a once-only failed()
@@ -244,20 +243,20 @@ void TestSerialLink::unplugGivesOneLostFailureAndCloses()
     QCOMPARE(fatal, 1);
 
     // With the adapter's stable name gone the port is missing, not broken.
-    QCOMPARE(link.open(), LinkFailure::Missing);
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::Missing);
 }
 
 void TestSerialLink::reopensWhenDeviceIsBack()
 {
     PtyPair pty(m_dir->filePath(QStringLiteral("serial-by-id")));
     QVERIFY(pty.isValid());
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
-    QCOMPARE(link.open(), LinkFailure::None);
+    SerialLink link;
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None);
 
     pty.unplug();
     QTRY_VERIFY(!link.isOpen());
     QVERIFY(pty.replug());
-    QCOMPARE(link.open(), LinkFailure::None);
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None);
     QCOMPARE(link.openDevicePath(), pty.path());
 
     QVERIFY(link.write(frames::joined(frames::statusRequest())));
@@ -272,20 +271,18 @@ void TestSerialLink::openLinkStaysOnItsDevice()
 {
     PtyPair first, second;
     QVERIFY(first.isValid() && second.isValid());
-    SerialLink link(nullptr, [&](int port) { return port == 1 ? first.path() : second.path(); });
-    link.setPortNumber(1);
-    QCOMPARE(link.open(), LinkFailure::None);
+    SerialLink link;
+    QCOMPARE(link.open(1, first.path()), LinkFailure::None);
 
-    link.setPortNumber(2);
-    QCOMPARE(link.devicePath(), second.path());
+    QCOMPARE(link.open(2, second.path()), LinkFailure::None); // already open: stays
     QCOMPARE(link.openDevicePath(), first.path());
-    QCOMPARE(link.open(), LinkFailure::None); // already open: stays
+    QCOMPARE(link.portNumber(), 1);
     QVERIFY(link.write("A"));
     QCOMPARE(first.waitForWritten(1), QByteArray("A"));
 
     link.close();
     QVERIFY(!link.isOpen());
-    QCOMPARE(link.open(), LinkFailure::None);
+    QCOMPARE(link.open(2, second.path()), LinkFailure::None);
     QCOMPARE(link.openDevicePath(), second.path());
     QVERIFY(link.write("B"));
     QCOMPARE(second.waitForWritten(1), QByteArray("B"));
@@ -296,12 +293,11 @@ void TestSerialLink::secondLinkOnSameDeviceIsBusy()
 {
     PtyPair pty;
     QVERIFY(pty.isValid());
-    SerialLink holder(nullptr, [&](int) { return pty.path(); });
-    SerialLink other(nullptr, [&](int) { return pty.path(); });
-    other.setPortNumber(3);
-    QCOMPARE(holder.open(), LinkFailure::None);
+    SerialLink holder;
+    SerialLink other;
+    QCOMPARE(holder.open(1, pty.path()), LinkFailure::None);
 
-    QCOMPARE(other.open(), LinkFailure::Busy);
+    QCOMPARE(other.open(3, pty.path()), LinkFailure::Busy);
     QVERIFY(!other.isOpen());
     const QString text = other.lastErrorText();
     QVERIFY2(text.contains(QLatin1String("in use by another program")), qPrintable(text));
@@ -309,7 +305,7 @@ void TestSerialLink::secondLinkOnSameDeviceIsBusy()
     QVERIFY2(!text.contains(QLatin1String("usermod")), qPrintable(text));
 
     holder.close();
-    QCOMPARE(other.open(), LinkFailure::None);
+    QCOMPARE(other.open(3, pty.path()), LinkFailure::None);
 }
 
 void TestSerialLink::refusedDeviceNamesItsGroup()
@@ -320,8 +316,8 @@ void TestSerialLink::refusedDeviceNamesItsGroup()
     PtyPair pty;
     QVERIFY(pty.isValid());
     QCOMPARE(::chmod(QFile::encodeName(pty.slavePath()).constData(), 0), 0);
-    SerialLink link(nullptr, [&](int) { return pty.path(); });
-    QCOMPARE(link.open(), LinkFailure::Permission);
+    SerialLink link;
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::Permission);
     const QString text = link.lastErrorText();
     QVERIFY2(text.contains(pty.path()), qPrintable(text));
     struct stat info {

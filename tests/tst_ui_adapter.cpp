@@ -123,8 +123,8 @@ private slots:
         SimProcess sim;
         QVERIFY2(sim.start(), sim.stderrText().constData());
         startForm(sim.linkPath());
-        QVERIFY(m_form->link().isOpen());
-        QSignalSpy reports(&m_form->monitor(), &StatusMonitor::displayChanged);
+        QVERIFY(m_form->session().link().isOpen());
+        QSignalSpy reports(&m_form->session().monitor(), &StatusMonitor::displayChanged);
 
         for (int cycle = 0; cycle < 20; ++cycle) {
             const QByteArray where = "cycle " + QByteArray::number(cycle);
@@ -134,7 +134,7 @@ private slots:
             QVERIFY2(waitUntil([&] { return reports.size() > before; }, 5000), where);
 
             QVERIFY2(sim.unplug(), where);
-            QVERIFY2(waitUntil([&] { return !m_form->link().isOpen(); }, 5000), where);
+            QVERIFY2(waitUntil([&] { return !m_form->session().link().isOpen(); }, 5000), where);
             const QString lost = m_form->statusText();
             QVERIFY2(lost.contains(QLatin1String("lost")) && lost.contains(sim.linkPath()), qPrintable(lost));
 
@@ -150,13 +150,13 @@ private slots:
             m_form->Timer1_Timer();
             QTest::qWait(20);
             QVERIFY2(missingPortBoxes().isEmpty(), where);
-            QVERIFY(!m_form->link().isOpen());
+            QVERIFY(!m_form->session().link().isOpen());
 
             QVERIFY2(sim.replug(), where);
             QVERIFY2(sim.devicePath() != device, where);
             const int beforeReplug = int(reports.size());
             m_form->Timer1_Timer();
-            QVERIFY2(m_form->link().isOpen(), where);
+            QVERIFY2(m_form->session().link().isOpen(), where);
             QVERIFY2(waitUntil([&] { return reports.size() > beforeReplug; }, 5000), where);
         }
         QVERIFY(missingPortBoxes().isEmpty());
@@ -170,18 +170,18 @@ private slots:
         PtyPair pty(m_dir.filePath(QStringLiteral("by-id-adapter")));
         QVERIFY(pty.isValid());
         startForm(pty.path(), false);
-        QVERIFY(m_form->link().isOpen());
-        QSignalSpy failures(&m_form->link(), &SerialLink::failed);
+        QVERIFY(m_form->session().link().isOpen());
+        QSignalSpy failures(&m_form->session().link(), &SerialLink::failed);
 
         pty.unplug();
         m_form->Command4_Click();
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QVERIFY(!failures.isEmpty());
         QCOMPARE(failures.first().at(0).value<LinkFailure>(), LinkFailure::Lost);
 
         QVERIFY(pty.replug());
         m_form->Command4_Click();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         QCOMPARE(pty.waitForWritten(6).toHex(' '), QByteArray("00 46 4d 01 20 02"));
     }
 
@@ -193,7 +193,7 @@ private slots:
         QSerialPort holder(pty.path());
         QVERIFY(holder.open(QIODevice::ReadWrite));
         startForm(pty.path(), false);
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         const QString status = m_form->statusText();
         QVERIFY2(status.contains(QLatin1String("in use by another program")), qPrintable(status));
         QVERIFY2(status.contains(pty.path()), qPrintable(status));
@@ -202,7 +202,7 @@ private slots:
 
         holder.close();
         m_form->Command4_Click();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
     }
 
     void secondCopyOnTheSameStoreHandsOver()

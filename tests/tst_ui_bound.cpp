@@ -235,13 +235,13 @@ private slots:
     void clearEmptiesTheReceiveBuffer()
     {
         auto *text8 = find<QPlainTextEdit>("Text8");
-        m_form->monitor().receive("Pfwd=1.0W,Pref=");
+        m_form->session().monitor().receive("Pfwd=1.0W,Pref=");
         QCOMPARE(text8->toPlainText(), QString("Pfwd=1.0W,Pref="));
         find<QPushButton>("Command11")->click();
         QCOMPARE(text8->toPlainText(), QString());
-        QCOMPARE(m_form->monitor().buffer(), QString());
+        QCOMPARE(m_form->session().monitor().buffer(), QString());
         // What follows starts a report of its own.
-        m_form->monitor().receive("Pfwd=2.5W,");
+        m_form->session().monitor().receive("Pfwd=2.5W,");
         QCOMPARE(text8->toPlainText(), QString("Pfwd=2.5W,"));
     }
 };

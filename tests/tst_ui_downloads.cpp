@@ -77,7 +77,7 @@ class TestUiDownloads : public QObject
         m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8() + "\n\n[ValtronaAmp%2B]\n" + record);
         m_form = std::make_unique<Form1>();
         m_form->start();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     }
@@ -171,14 +171,14 @@ class TestUiDownloads : public QObject
             if (text == QLatin1String("Ready"))
                 run.readyAt = monotonicMs();
         });
-        connect(&m_form->runner(), &ScriptRunner::runningChanged, &loop, [&](bool running) {
+        connect(&m_form->session().runner(), &ScriptRunner::runningChanged, &loop, [&](bool running) {
             if (!running)
                 loop.quit();
         });
         QTimer::singleShot(0, &loop, [&] {
             click();
             clicked = true;
-            if (!m_form->runner().isRunning())
+            if (!m_form->session().runner().isRunning())
                 loop.quit();
         });
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
@@ -283,7 +283,7 @@ private slots:
         auto *command16 = find<QPushButton>("Command16");
         QTest::mousePress(command16, Qt::LeftButton);
         const Run run = runDownload([&] { QTest::mouseRelease(command16, Qt::LeftButton); }, 10000);
-        QVERIFY(!m_form->runner().isRunning());
+        QVERIFY(!m_form->session().runner().isRunning());
 
         const QList<Progress> steps = {
             { "Setting output power... 15%", 3 },
@@ -354,7 +354,7 @@ private slots:
         const int storesBefore = m_sim.state().value("logoStoreCount").toInt();
         const int from = chunkCount();
         const Run run = runDownload([&] { QTest::mouseRelease(command9, Qt::LeftButton); }, 20000);
-        QVERIFY(!m_form->runner().isRunning());
+        QVERIFY(!m_form->session().runner().isRunning());
 
         const QList<Progress> steps = {
             { "Setting LOGO line1... 10%", 1 },
@@ -401,15 +401,15 @@ private slots:
         const QString linkPath = m_sim.linkPath();
         QTest::mouseClick(find<QPushButton>("Command9"), Qt::LeftButton);
         QVERIFY(waitUntil([&] { return m_form->statusText() == "Setting LOGO line1... 20%"; }, 3000));
-        QVERIFY(m_form->runner().isRunning());
+        QVERIFY(m_form->session().runner().isRunning());
 
         QVERIFY(m_sim.unplug());
         // Stopped at once: before the next piece was due.
-        QVERIFY(waitUntil([&] { return !m_form->runner().isRunning(); }, 800));
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 800));
         QCOMPARE(find<QProgressBar>("ProgressBar1")->value(), 0);
         QVERIFY2(m_form->statusText().contains(linkPath), qPrintable(m_form->statusText()));
         QVERIFY(!m_form->statusText().startsWith("Setting"));
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         for (const char *name : { "Command4", "Command16", "Command9" })
             QVERIFY2(find<QPushButton>(name)->isEnabled(), name);
 
@@ -418,7 +418,7 @@ private slots:
         QVERIFY(m_sim.replug());
         const int from = chunkCount();
         QTest::mouseClick(find<QPushButton>("Command4"), Qt::LeftButton);
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         QVERIFY(waitUntil([&] { return find<QLineEdit>("Text1")->text() == "7.5W"; }, 5000));
         QTest::qWait(1100);
         QVERIFY(m_form->isVisible());
@@ -447,7 +447,7 @@ private slots:
         startForm("AutoRead=False\nTrayAtStart=False\n" + key + "=" + QByteArray::number(value) + "\n");
         const int from = chunkCount();
         QTest::mouseClick(find<QPushButton>("Command16"), Qt::LeftButton);
-        QVERIFY(!m_form->runner().isRunning());
+        QVERIFY(!m_form->session().runner().isRunning());
         const QString told = m_form->statusText();
         QVERIFY2(told.contains(QString::fromLatin1(key)) && told.contains(QString::number(value)),
             qPrintable(told));

@@ -82,7 +82,7 @@ class TestUiFaults : public QObject
         m_home.writeStore(storeText(record));
         m_form = std::make_unique<Form1>();
         m_form->start();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     }
@@ -377,7 +377,7 @@ private slots:
         QCOMPARE(problems.count(), 1);
         QCOMPARE(told, 1);
         QVERIFY(m_form->isVisible());
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
         find<QComboBox>("Combo14")->setCurrentIndex(4);
@@ -419,10 +419,10 @@ private slots:
             find<QPushButton>("Command4")->click();
         QVERIFY(waitUntil([&] { return framesOf("FM") > requests; }, 3000));
         if (partial)
-            QVERIFY(waitUntil([&] { return !m_form->monitor().buffer().isEmpty(); }, 3000));
+            QVERIFY(waitUntil([&] { return !m_form->session().monitor().buffer().isEmpty(); }, 3000));
 
         QVERIFY(m_sim.unplug());
-        QVERIFY(waitUntil([&] { return !m_form->link().isOpen(); }, 3000));
+        QVERIFY(waitUntil([&] { return !m_form->session().link().isOpen(); }, 3000));
         QVERIFY2(m_form->statusText().contains(m_sim.linkPath()), qPrintable(m_form->statusText()));
 
         // While the adapter is out the operator hears of it once, by a request or by the ticks.
@@ -439,7 +439,7 @@ private slots:
         simCommand("silent off");
         simCommand("report " + QString::fromLatin1(taggedReport("B")));
         QVERIFY(m_sim.replug());
-        QSignalSpy reports(&m_form->monitor(), &StatusMonitor::displayChanged);
+        QSignalSpy reports(&m_form->session().monitor(), &StatusMonitor::displayChanged);
         closeBoxes("MissingPortMessage");
 
         // The next reading gets through. An answer cut short stays in front of it, and where both
@@ -455,7 +455,7 @@ private slots:
         QCOMPARE(shown("Text1"), QString("B-fwd"));
         QCOMPARE(shown("Text2"), QString("B-ref"));
         QCOMPARE(shown("Text14"), QString("B-fw"));
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         QVERIFY(boxes("MissingPortMessage").isEmpty());
     }
 
@@ -480,14 +480,14 @@ private slots:
 
         const qsizetype before = m_sim.frames().size();
         find<QPushButton>("Command16")->click();
-        QVERIFY(m_form->runner().isRunning());
+        QVERIFY(m_form->session().runner().isRunning());
         QVERIFY(m_sim.waitForRecords("frame", int(before) + 2, 3000));
         QVERIFY(m_sim.unplug());
         if (backAtOnce)
             QVERIFY(m_sim.replug());
 
         // The download stops at the lost line: whole frames, in order, fewer than all of them.
-        QVERIFY(waitUntil([&] { return !m_form->runner().isRunning(); }, 5000));
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 5000));
         const QStringList sent = commandsSince(before);
         QVERIFY2(
             sent.size() < script.size() && sent == script.mid(0, sent.size()), qPrintable(sent.join(' ')));
@@ -505,7 +505,7 @@ private slots:
         const int stores = m_sim.state().value("storeCount").toInt();
         const qsizetype again = m_sim.frames().size();
         find<QPushButton>("Command16")->click();
-        QVERIFY(waitUntil([&] { return !m_form->runner().isRunning(); }, 10000));
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 10000));
         QVERIFY(m_sim.waitForRecords("frame", int(again) + 7, 3000));
         QCOMPARE(commandsSince(again), script);
         const QJsonObject state = m_sim.state();
@@ -533,7 +533,7 @@ private slots:
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QVERIFY(waitUntil([&] { return QApplication::activeWindow() == dialog; }, 3000));
-        QVERIFY(!m_form->link().isOpen()); // the dialog in front: the port is let go
+        QVERIFY(!m_form->session().link().isOpen()); // the dialog in front: the port is let go
         auto pick = [&] {
             dialog->combo()->setCurrentIndex(0); // "COM 1"
             dialog->Combo2_Click();
@@ -543,14 +543,14 @@ private slots:
         if (pickWhileOut) {
             pick();
             QVERIFY(waitUntil([] { return boxes("MissingPortMessage").size() == 1; }, 3000));
-            QVERIFY(!m_form->link().isOpen());
+            QVERIFY(!m_form->session().link().isOpen());
             closeBoxes("MissingPortMessage");
         }
         QVERIFY(m_sim.replug());
         if (pickWhenBack) {
             pick();
-            QVERIFY(m_form->link().isOpen());
-            QCOMPARE(m_form->link().openDevicePath(), m_sim.linkPath());
+            QVERIFY(m_form->session().link().isOpen());
+            QCOMPARE(m_form->session().link().openDevicePath(), m_sim.linkPath());
         }
         dialog->Command1_Click();
         QVERIFY(!dialog->isVisible());
@@ -558,7 +558,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
 
         readStatusShows("after-setup");
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         QCOMPARE(settingsRecord().COMSelected, qint16(1));
         QTest::qWait(50);
         QVERIFY(boxes("MissingPortMessage").isEmpty());

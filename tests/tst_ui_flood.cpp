@@ -114,7 +114,7 @@ class TestUiFlood : public QObject
         connect(&sampler, &QTimer::timeout, this, [&] {
             peaks.residentKiB = qMax(peaks.residentKiB, residentKiB());
             peaks.text8 = qMax(peaks.text8, text8().size());
-            peaks.buffer = qMax(peaks.buffer, m_form->monitor().buffer().size());
+            peaks.buffer = qMax(peaks.buffer, m_form->session().monitor().buffer().size());
             ++peaks.samples;
         });
         sampler.start();
@@ -153,7 +153,7 @@ private slots:
             + "\n\n[ValtronaAmp%2B]\nAutoRead=True\nTrayAtStart=False\n");
         m_form = std::make_unique<Form1>();
         m_form->start();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
 
         // A short flood of each kind first, so the baseline holds what the panel keeps anyway
         // (a full receive buffer and its text box, the allocator's working set).
@@ -189,7 +189,7 @@ private slots:
         QFETCH(bool, fillsTheBuffer);
         find<QCheckBox>("Check1")->setChecked(true);
         simCommand("report live");
-        const qint64 droppedBefore = m_form->monitor().collector().dropped();
+        const qint64 droppedBefore = m_form->session().monitor().collector().dropped();
         const int requestsBefore = framesOf("FM");
 
         Peaks peaks;
@@ -201,7 +201,7 @@ private slots:
               "Text8 peak %lld; %lld characters dropped at the cap; %d requests during the flood",
             qPrintable(kind), end.value("ms").toDouble() / 1000, bytes,
             qint64(end.value("pieces").toDouble()), peaks.residentKiB - m_baselineKiB, qint64(peaks.buffer),
-            qint64(peaks.text8), m_form->monitor().collector().dropped() - droppedBefore,
+            qint64(peaks.text8), m_form->session().monitor().collector().dropped() - droppedBefore,
             framesOf("FM") - requestsBefore);
 
         // It was a flood: many times what the buffer holds, and the panel kept running its timers
@@ -216,7 +216,7 @@ private slots:
         QVERIFY(peaks.text8 <= ReportCollector::kCapacity);
         if (fillsTheBuffer) {
             QVERIFY(peaks.buffer == ReportCollector::kCapacity);
-            QVERIFY(m_form->monitor().collector().dropped() > droppedBefore);
+            QVERIFY(m_form->session().monitor().collector().dropped() > droppedBefore);
         }
 
         // Afterwards the line carries a report like any other; whatever the flood left unread
@@ -248,9 +248,9 @@ private slots:
         for (const auto &e : expected)
             QCOMPARE(find<QLineEdit>(e.box)->text(), QString::fromLatin1(e.text));
         QCOMPARE(find<QProgressBar>("ProgressBar2")->value(), 'F' - 48);
-        QVERIFY(!m_form->monitor().isStale());
-        QVERIFY(waitUntil([&] { return text8().isEmpty() && m_form->monitor().buffer().isEmpty(); }, 3000));
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(!m_form->session().monitor().isStale());
+        QVERIFY(waitUntil([&] { return text8().isEmpty() && m_form->session().monitor().buffer().isEmpty(); }, 3000));
+        QVERIFY(m_form->session().link().isOpen());
         QCOMPARE(m_form->statusText(), QString("Ready"));
     }
 };

@@ -37,7 +37,7 @@ class TestUiLifecycle : public QObject
     void startOnSimulator(const QByteArray &record = "AutoRead=False\nTrayAtStart=False\n")
     {
         startForm(m_sim.linkPath().toUtf8(), record);
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     }
@@ -102,13 +102,13 @@ private slots:
 
         // The program runs on behind it, with the link closed and every list filled.
         QVERIFY(m_form->isVisible());
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QCOMPARE(m_form->findChild<QComboBox *>("Combo14")->count(), 98);
         QCOMPARE(m_form->findChild<QComboBox *>("Combo1")->count(), 21);
-        QVERIFY(m_form->portCheck().messageShowing());
+        QVERIFY(m_form->session().portCheck().messageShowing());
 
         box->button(QMessageBox::Ok)->click();
-        QVERIFY(!m_form->portCheck().messageShowing());
+        QVERIFY(!m_form->session().portCheck().messageShowing());
 
         // An explicit command tells it again, even one that comes before the closed box is deleted.
         m_form->findChild<QPushButton *>("Command4")->click();
@@ -177,15 +177,15 @@ private slots:
         other.show();
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QCOMPARE(storedKeys(), 265);
 
         // The next command opens it again.
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
         m_form->findChild<QPushButton *>("Command4")->click();
-        QVERIFY(m_form->link().isOpen());
-        QCOMPARE(QFileInfo(m_form->link().openDevicePath()).canonicalFilePath(),
+        QVERIFY(m_form->session().link().isOpen());
+        QCOMPARE(QFileInfo(m_form->session().link().openDevicePath()).canonicalFilePath(),
                  QFileInfo(m_sim.linkPath()).canonicalFilePath());
     }
 
@@ -201,7 +201,7 @@ private slots:
         // application's own answer instead.
         QVERIFY(waitUntil([dialog] { return QApplication::activeWindow() == dialog; }, 3000));
         QVERIFY(dialog->isVisible());
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QCOMPARE(dialog->windowTitle(), QString("ValtronaAmp+ Setup"));
     }
 
@@ -214,21 +214,21 @@ private slots:
         QVERIFY(!m_form->isActiveWindow());
         QTest::qWait(50);
         QVERIFY(m_home.storeBytes().isEmpty());
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
     }
 
     void runningDownloadKeepsThePortUntilItEnds()
     {
         startOnSimulator();
         m_form->findChild<QPushButton *>("Command16")->click();
-        QVERIFY(m_form->runner().isRunning());
+        QVERIFY(m_form->session().runner().isRunning());
         QWidget other;
         other.show();
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
-        QVERIFY(m_form->link().isOpen());
-        QVERIFY(waitUntil([&] { return !m_form->runner().isRunning(); }, 10000));
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 10000));
+        QVERIFY(!m_form->session().link().isOpen());
     }
 
     void aDialogClosingWhileHiddenDoesNotEndTheProgram()

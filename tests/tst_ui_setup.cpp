@@ -57,8 +57,8 @@ class TestUiSetup : public QObject
         m_form = std::make_unique<Form1>();
         m_form->timer1().stop();
         m_form->start();
-        QVERIFY(m_form->link().isOpen());
-        QCOMPARE(m_form->link().openDevicePath(), m_sim1.linkPath());
+        QVERIFY(m_form->session().link().isOpen());
+        QCOMPARE(m_form->session().link().openDevicePath(), m_sim1.linkPath());
         QVERIFY(backToMain());
     }
 
@@ -196,19 +196,19 @@ private slots:
         const ino_t file = storeInode();
         const int before = sentStatusRequests(m_sim1);
         QVERIFY(openSetup());
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QVERIFY(storeInode() != file); // a save puts a new file in the old one's place
 
         for (int i = 0; i < 3; ++i)
             m_form->Timer1_Timer();
         QTest::qWait(200);
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QCOMPARE(sentStatusRequests(m_sim1), before);
 
         // Back in the main window the tick runs again and reopens the stored port.
         QVERIFY(backToMain());
         m_form->Timer1_Timer();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         QVERIFY(m_sim1.waitForRecords(QStringLiteral("frame"), before + 1));
         QCOMPARE(sentStatusRequests(m_sim1), before + 1);
     }
@@ -217,7 +217,7 @@ private slots:
     {
         startOnFirst();
         QVERIFY(openSetup());
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         QVERIFY(missingPortBoxes().isEmpty());
         markStoreUnsaved();
 
@@ -228,7 +228,7 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(missingPortBoxes().size(), 1);
         QCOMPARE(missingPortBoxes().first()->windowTitle(), QString("ValtronaAmp+ v4.1"));
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         // The choice stands: a failed open does not move the stored port elsewhere.
         missingPortBoxes().first()->button(QMessageBox::Ok)->click();
         QCOMPARE(settingsRecord().COMSelected, qint16(3));
@@ -248,13 +248,13 @@ private slots:
         edit->setFocus(Qt::MouseFocusReason);
         QVERIFY(waitUntil([edit] { return edit->hasFocus(); }, 3000));
         QVERIFY(pick(dialog()->combo(), QStringLiteral("COM 2")));
-        QVERIFY(m_form->link().isOpen());
-        QCOMPARE(m_form->link().openDevicePath(), m_sim2.linkPath());
+        QVERIFY(m_form->session().link().isOpen());
+        QCOMPARE(m_form->session().link().openDevicePath(), m_sim2.linkPath());
 
         dialog()->findChild<QPushButton *>("Command1")->click();
         QVERIFY(!dialog()->isVisible());
         QVERIFY(backToMain());
-        QCOMPARE(m_form->link().openDevicePath(), m_sim2.linkPath());
+        QCOMPARE(m_form->session().link().openDevicePath(), m_sim2.linkPath());
         QCOMPARE(stored("COMSelected").toString(), QString("2"));
 
         m_form->findChild<QPushButton *>("Command4")->click();
@@ -262,7 +262,7 @@ private slots:
         QCOMPARE(sentStatusRequests(m_sim2), onSecond + 1);
         QCOMPARE(sentStatusRequests(m_sim1), onFirst);
         // The second simulator's answer comes back over the moved link.
-        QSignalSpy shown(&m_form->monitor(), &StatusMonitor::displayChanged);
+        QSignalSpy shown(&m_form->session().monitor(), &StatusMonitor::displayChanged);
         QVERIFY(shown.wait(5000));
     }
 
@@ -293,7 +293,7 @@ private slots:
 
         startOnFirst();
         QVERIFY(openSetup());
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         markStoreUnsaved();
         QLineEdit *edit = dialog()->combo()->lineEdit();
         edit->clear();
@@ -302,8 +302,8 @@ private slots:
 
         QCOMPARE(settingsRecord().COMSelected, qint16(selected));
         QCOMPARE(stored("COMSelected").toString(), QString::number(selected));
-        QVERIFY(m_form->link().isOpen());
-        QCOMPARE(m_form->link().openDevicePath(), m_sim1.linkPath());
+        QVERIFY(m_form->session().link().isOpen());
+        QCOMPARE(m_form->session().link().openDevicePath(), m_sim1.linkPath());
         QVERIFY(missingPortBoxes().isEmpty());
     }
 
@@ -386,10 +386,10 @@ private slots:
         QVERIFY(openSetup());
         dialog()->close();
         QVERIFY(backToMain());
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         m_home.writeStore(storeText(3));
         QList<int> shapes;
-        connect(&m_form->portCheck(), &PortCheck::missingPort, this, [&shapes] {
+        connect(&m_form->session().portCheck(), &PortCheck::missingPort, this, [&shapes] {
             const QCursor *cursor = QApplication::overrideCursor();
             shapes << (cursor ? int(cursor->shape()) : -1);
         });
@@ -457,10 +457,10 @@ private slots:
         startOnFirst();
         QVERIFY(openSetup());
         m_form->Command4_Click();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         QVERIFY(pick(dialog()->combo(), QStringLiteral("COM 2")));
         QCOMPARE(settingsRecord().COMSelected, qint16(2));
-        QCOMPARE(m_form->link().openDevicePath(), m_sim1.linkPath());
+        QCOMPARE(m_form->session().link().openDevicePath(), m_sim1.linkPath());
     }
 
     // A port that is there but held by another program: the choice is kept, the status bar tells
@@ -474,7 +474,7 @@ private slots:
         QVERIFY(pick(dialog()->combo(), QStringLiteral("COM 2")));
         QCOMPARE(settingsRecord().COMSelected, qint16(2));
         QCOMPARE(stored("COMSelected").toString(), QString("2"));
-        QVERIFY(!m_form->link().isOpen());
+        QVERIFY(!m_form->session().link().isOpen());
         const QString status = m_form->statusText();
         QVERIFY2(status.contains(QLatin1String("in use by another program")), qPrintable(status));
         QVERIFY2(status.contains(m_sim2.linkPath()), qPrintable(status));

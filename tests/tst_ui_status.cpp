@@ -38,7 +38,7 @@ class TestUiStatus : public QObject
         m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8() + "\n\n[ValtronaAmp%2B]\n" + record);
         m_form = std::make_unique<Form1>();
         m_form->start();
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
     }
 
     void simCommand(const QString &line)
@@ -151,26 +151,26 @@ private slots:
     void staleValuesAreGreyedWithTheirTime()
     {
         startForm();
-        m_form->monitor().setStaleAfterMs(300);
+        m_form->session().monitor().setStaleAfterMs(300);
         QLineEdit *power = box("Text1");
         const QColor normal = power->palette().color(QPalette::Text);
 
         simCommand("silent on");
         find<QPushButton>("Command4")->click();
-        QVERIFY(waitUntil([&] { return m_form->monitor().isStale(); }, 3000));
+        QVERIFY(waitUntil([&] { return m_form->session().monitor().isStale(); }, 3000));
         QCOMPARE(power->toolTip(), QString("No report received yet"));
         QVERIFY(power->palette().color(QPalette::Text) != normal);
 
         simCommand("silent off");
         simCommand("report " + QString::fromLatin1(report("00", '0')));
         find<QPushButton>("Command4")->click();
-        QVERIFY(waitUntil([&] { return !m_form->monitor().isStale(); }, 3000));
+        QVERIFY(waitUntil([&] { return !m_form->session().monitor().isStale(); }, 3000));
         QCOMPARE(power->toolTip(), QString());
         QCOMPARE(power->palette().color(QPalette::Text), normal);
 
         simCommand("silent on");
         find<QPushButton>("Command4")->click();
-        QVERIFY(waitUntil([&] { return m_form->monitor().isStale(); }, 3000));
+        QVERIFY(waitUntil([&] { return m_form->session().monitor().isStale(); }, 3000));
         QVERIFY2(QRegularExpression("^No report since \\d\\d:\\d\\d:\\d\\d$").match(power->toolTip()).hasMatch(),
                  qPrintable(power->toolTip()));
         QCOMPARE(box("Text19")->toolTip(), power->toolTip());
@@ -182,10 +182,10 @@ private slots:
         startForm("AutoRead=False\nTrayAtStart=False\nTXPower=100\n");
         const int before = m_sim.frames().size();
         find<QPushButton>("Command16")->click();
-        QVERIFY(m_form->runner().isRunning());
+        QVERIFY(m_form->session().runner().isRunning());
         for (const char *name : {"Command4", "Command16", "Command9"})
             QVERIFY2(!find<QPushButton>(name)->isEnabled(), name);
-        QVERIFY(waitUntil([&] { return !m_form->runner().isRunning(); }, 10000));
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 10000));
         for (const char *name : {"Command4", "Command16", "Command9"})
             QVERIFY2(find<QPushButton>(name)->isEnabled(), name);
         QCOMPARE(m_form->statusText(), QString("Ready"));
@@ -206,7 +206,7 @@ private slots:
         startForm("AutoRead=False\nTrayAtStart=False\nSWRAlarm=300\n");
         const int before = m_sim.frames().size();
         find<QPushButton>("Command16")->click();
-        QVERIFY(!m_form->runner().isRunning());
+        QVERIFY(!m_form->session().runner().isRunning());
         QVERIFY(waitUntil([] {
             for (QWidget *w : QApplication::topLevelWidgets())
                 if (w->objectName() == "DownloadRefusedMessage" && w->isVisible())
@@ -230,7 +230,7 @@ private slots:
         // Leaving the box for the button applies the rule before the download reads the record.
         find<QPushButton>("Command9")->setFocus(Qt::MouseFocusReason);
         find<QPushButton>("Command9")->click();
-        QVERIFY(m_form->runner().isRunning());
+        QVERIFY(m_form->session().runner().isRunning());
         QVERIFY(!find<QPushButton>("Command4")->isEnabled());
         QVERIFY(waitUntil([&] { return m_form->statusText().startsWith("Setting LOGO line1"); }, 3000));
         // The whole download takes thirteen seconds; its first line is enough here.

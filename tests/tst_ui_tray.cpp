@@ -86,7 +86,7 @@ private slots:
         startForm(m_sim.linkPath().toUtf8(), "AutoRead=True\nTrayAtStart=True\n");
         QVERIFY(m_form->isInTray());
         QVERIFY(!m_form->isVisible());
-        QVERIFY(m_form->link().isOpen());
+        QVERIFY(m_form->session().link().isOpen());
         // Auto-read and the status display go on while hidden.
         bool ok = false;
         m_sim.command("report Pfwd=1W,PowerLimit=321W,AlarmCode=00,Audio=0", &ok);

@@ -115,7 +115,7 @@ private slots:
 
         // This desktop has no tray, so the window came up in spite of TrayAtStart.
         QVERIFY(form.isVisible());
-        QVERIFY(form.link().isOpen());
+        QVERIFY(form.session().link().isOpen());
     }
 
     void listEntries_data()

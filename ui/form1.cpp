@@ -76,6 +76,7 @@ void Form1::Form_Load()
     }
     const bool trayAtStart = r.TrayAtStart;
     m_check1->setChecked(r.AutoRead);
+    m_session.setAutoRead(m_check1->checkState() != Qt::Unchecked); // checked already: no change signal
     (r.TXStereo != 0 ? m_option30 : m_option31)->setChecked(true);
     m_check5->setChecked(trayAtStart);
     if (trayAtStart)
@@ -84,7 +85,7 @@ void Form1::Form_Load()
         fillList(*threshold);
 
     port_map::writeMissingDefaults();
-    m_check.run(CheckOrigin::Startup);
+    m_session.startUp();
 }
 
 // The client area is the central widget and the status bar; the menu bar stands above it.

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "config/runner.h"
-#include "link/port_check.h"
-#include "link/serial_link.h"
+#include "session/session.h"
 #include "settings/record.h"
-#include "status/monitor.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -30,7 +27,8 @@ struct List;
 
 // The main window: every control of the panel under its own name, the start-up sequence, the tray
 // and the window's lifecycle. Handlers are named after their control and event and stay a few
-// lines each; the work is done by the core (link, status monitor, scripts, settings store).
+// lines each; the work is done by the core: the transmitter session owns the wire, the settings store
+// keeps the record.
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -48,10 +46,7 @@ public:
     bool isInTray() const;
     QString statusText() const;
 
-    SerialLink &link() { return m_link; }
-    PortCheck &portCheck() { return m_check; }
-    StatusMonitor &monitor() { return m_monitor; }
-    ScriptRunner &runner() { return m_runner; }
+    TransmitterSession &session() { return m_session; }
     Tray &tray() { return *m_tray; }
     QTimer &timer1() { return m_timer1; }
 
@@ -154,6 +149,7 @@ private:
     void showSaveFailure(const QString &text);
     void showProblem(const QString &text);
     void onRunningChanged(bool running);
+    void showRefused(const QString &text);
 
     // form1_lifecycle.cpp
     void sendToTray();
@@ -166,10 +162,7 @@ private:
         return findChild<T *>(QString::fromLatin1(name));
     }
 
-    SerialLink m_link;
-    PortCheck m_check{m_link};
-    StatusMonitor m_monitor{m_link, m_check};
-    ScriptRunner m_runner{m_link};
+    TransmitterSession m_session;
     QTimer m_timer1;
     Tray *m_tray = nullptr;
     FrmSetup *m_frmSetup = nullptr;
@@ -195,6 +188,5 @@ private:
     QHash<QObject *, Handler> m_pressHandlers;
     QPointer<QMessageBox> m_missingPortBox;
     QPointer<QMessageBox> m_saveFailureBox;
-    bool m_closeAfterScript = false;
     bool m_closing = false;
 };

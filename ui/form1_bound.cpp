@@ -83,6 +83,10 @@ void Form1::wireBoundControls()
         onLeave(w, b.validate);
     }
 
+    // Auto read follows the box itself, whatever the record says.
+    connect(m_check1, &QCheckBox::stateChanged, this,
+            [this](int state) { m_session.setAutoRead(state != Qt::Unchecked); });
+
     // Every operator movement of the slider is stored; a keyboard change at the latest on leaving.
     connect(m_slider1, &QSlider::valueChanged, this, [this] { Slider1_Scroll(); });
     onLeave(m_slider1, &Form1::Slider1_Validate);

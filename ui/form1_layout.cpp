@@ -196,7 +196,8 @@ void Form1::buildLayout()
     auto *bar = new QStatusBar(this);
     bar->setObjectName("StatusBar1");
     bar->setSizeGripEnabled(false);
-    bar->setAccessibleName(tr("Status"));
+    // Whatever the status bar shows is its accessible name too, so screen readers read it.
+    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString &text) { bar->setAccessibleName(text); });
     setStatusBar(bar);
     bar->showMessage(tr("Ready"));
 

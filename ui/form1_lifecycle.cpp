@@ -72,18 +72,13 @@ void Form1::changeEvent(QEvent *event)
 void Form1::Form_Deactivate()
 {
     SaveSettings();
-    if (!m_link.isOpen())
-        return;
-    if (m_runner.isRunning())
-        m_closeAfterScript = true;
-    else
-        m_link.close();
+    m_session.releasePort();
 }
 
 void Form1::SetupMnu_Click()
 {
     if (!m_frmSetup)
-        m_frmSetup = new FrmSetup(m_check, this);
+        m_frmSetup = new FrmSetup(m_session, this);
     ShowWithHourglass(*m_frmSetup);
 }
 
@@ -92,11 +87,17 @@ void Form1::Exitmnu_Click()
     close();
 }
 
+// The window closes at once. Nothing is written after that, whatever other window of the program is
+// still open: the timer stops and the session takes no more commands. A download that is running
+// ends whole (a cut frame could leave the board half-configured), then the port is released and the
+// program ends.
 void Form1::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
     event->accept();
     m_closing = true;
+    m_timer1.stop();
+    m_session.shutDown();
     // The program ends once no window of it is left; that test runs after this window has gone.
     QTimer::singleShot(0, this, &Form1::quitWhenAlone);
 }
@@ -106,10 +107,12 @@ void Form1::Form_Unload()
     SaveSettings();
 }
 
-// Hidden in the tray the window is still the program: only its close ends the program, at once or
-// when the last other window of it (the port setup dialog) closes too.
+// Hidden in the tray the window is still the program: only its close ends the program, once the
+// session has let go of the port and the last other window of it (the port setup dialog) has closed.
 void Form1::quitWhenAlone()
 {
+    if (!m_session.isReleased())
+        return; // released() calls again
     bool alone = true;
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (w != this && w->isVisible() && w->isWindow() && w->windowType() != Qt::ToolTip

@@ -3,7 +3,6 @@
 #include "ui/alarm_shape.h"
 #include "ui/form1.h"
 
-#include "config/scripts.h"
 #include "settings/store.h"
 
 #include <QApplication>
@@ -35,23 +34,26 @@ QMessageBox *openMessage(QWidget *parent, const char *name, const QString &text,
 
 void Form1::wireStatus()
 {
-    connect(&m_monitor, &StatusMonitor::displayChanged, this, &Form1::showDisplay);
-    connect(&m_monitor, &StatusMonitor::bufferChanged, this,
-            [this] { m_text8->setPlainText(m_monitor.buffer()); });
-    connect(&m_monitor, &StatusMonitor::progress, this, &Form1::showProgress);
-    connect(&m_monitor, &StatusMonitor::staleChanged, this, &Form1::showStale);
-    m_monitor.setTickGate([this] {
-        QWidget *active = QApplication::activeWindow();
-        return !m_runner.isRunning() && !(active && isOtherWindowOfOurs(active));
+    connect(&m_session, &TransmitterSession::displayChanged, this, &Form1::showDisplay);
+    connect(&m_session, &TransmitterSession::bufferChanged, this,
+            [this] { m_text8->setPlainText(m_session.buffer()); });
+    connect(&m_session, &TransmitterSession::progress, this, &Form1::showProgress);
+    connect(&m_session, &TransmitterSession::staleChanged, this, &Form1::showStale);
+    connect(&m_session, &TransmitterSession::runningChanged, this, &Form1::onRunningChanged);
+    connect(&m_session, &TransmitterSession::missingPort, this, &Form1::showMissingPort);
+    connect(&m_session, &TransmitterSession::linkProblem, this, &Form1::showProblem);
+    connect(&m_session, &TransmitterSession::linkFailed, this,
+            [this](LinkFailure, const QString &text) { showProblem(text); });
+    connect(&m_session, &TransmitterSession::refused, this, &Form1::showRefused);
+    connect(&m_session, &TransmitterSession::released, this, [this] {
+        if (m_closing)
+            quitWhenAlone();
     });
-
-    connect(&m_runner, &ScriptRunner::progress, this, &Form1::showProgress);
-    connect(&m_runner, &ScriptRunner::failed, this, &Form1::showProblem);
-    connect(&m_runner, &ScriptRunner::runningChanged, this, &Form1::onRunningChanged);
-
-    connect(&m_check, &PortCheck::missingPort, this, &Form1::showMissingPort);
-    connect(&m_check, &PortCheck::linkProblem, this, &Form1::showProblem);
-    connect(&m_link, &SerialLink::failed, this, [this](LinkFailure, const QString &text) { showProblem(text); });
+    // Ticks send nothing while another window of the program (the port setup dialog) is in front.
+    m_session.setTickHold([this] {
+        QWidget *active = QApplication::activeWindow();
+        return active && isOtherWindowOfOurs(active);
+    });
 
     SettingsStore &store = SettingsStore::instance();
     connect(&store, &SettingsStore::saveFailed, this, &Form1::showSaveFailure);
@@ -62,7 +64,7 @@ void Form1::wireStatus()
 
 void Form1::showDisplay()
 {
-    const report::Display &d = m_monitor.display();
+    const report::Display &d = m_session.display();
     for (int i = 0; i < report::kTextFields; ++i) {
         if (!m_display[i])
             continue;
@@ -77,7 +79,7 @@ void Form1::showDisplay()
 // Stale values stay on show, greyed, with the time of the last report as their tooltip.
 void Form1::showStale(bool stale)
 {
-    const QDateTime last = m_monitor.lastReportTime();
+    const QDateTime last = m_session.lastReportTime();
     const QString tip = !stale ? QString()
                         : last.isValid() ? tr("No report since %1").arg(last.toString("hh:mm:ss"))
                                          : tr("No report received yet");
@@ -108,13 +110,13 @@ void Form1::showMissingPort()
 {
     if (m_missingPortBox)
         return;
-    m_check.setMessageShowing(true);
+    m_session.setMissingPortShowing(true);
     m_missingPortBox = openMessage(this, "MissingPortMessage", QString::fromLatin1(kMissingPortText),
                                    QMessageBox::Warning);
     // Closed is gone, even before the box is deleted: the next command may tell it again.
     connect(m_missingPortBox, &QDialog::finished, this, [this] {
         m_missingPortBox = nullptr;
-        m_check.setMessageShowing(false);
+        m_session.setMissingPortShowing(false);
     });
 }
 
@@ -132,47 +134,38 @@ void Form1::onRunningChanged(bool running)
 {
     for (QPushButton *b : {m_command4, m_command16, m_command9})
         b->setEnabled(!running);
-    if (!running && m_closeAfterScript) {
-        m_closeAfterScript = false;
-        if (m_link.isOpen())
-            m_link.close();
-    }
+}
+
+void Form1::showRefused(const QString &text)
+{
+    statusBar()->showMessage(text);
+    openMessage(this, "DownloadRefusedMessage", text, QMessageBox::Warning);
 }
 
 void Form1::Command4_Click()
 {
-    m_monitor.request(CheckOrigin::Command);
+    m_session.readStatus();
 }
 
 void Form1::Timer1_Timer()
 {
-    m_monitor.tick();
+    m_session.tick();
 }
 
 void Form1::Command16_Click()
 {
-    if (m_runner.isRunning() || m_check.run(CheckOrigin::Command) != CheckResult::Ready)
-        return;
-    const auto built = scripts::amplifier(settingsRecord());
-    if (const QString *error = std::get_if<QString>(&built)) {
-        statusBar()->showMessage(*error);
-        openMessage(this, "DownloadRefusedMessage", *error, QMessageBox::Warning);
-        return;
-    }
-    m_runner.start(std::get<scripts::Script>(built));
+    m_session.downloadAmplifier();
 }
 
 void Form1::Command9_Click()
 {
-    if (m_runner.isRunning() || m_check.run(CheckOrigin::Command) != CheckResult::Ready)
-        return;
-    m_runner.start(scripts::logo(settingsRecord()));
+    m_session.downloadLogo();
 }
 
 void Form1::Command11_Click()
 {
     m_text8->clear();
-    m_monitor.clearBuffer();
+    m_session.clearBuffer();
 }
 
 QString Form1::statusText() const

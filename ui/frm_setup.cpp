@@ -1,6 +1,6 @@
 #include "ui/frm_setup.h"
 
-#include "link/port_check.h"
+#include "session/session.h"
 #include "link/port_map.h"
 #include "settings/record.h"
 #include "settings/store.h"
@@ -64,9 +64,9 @@ QString describePort(int port)
     return text;
 }
 
-FrmSetup::FrmSetup(PortCheck &check, QWidget *parent)
+FrmSetup::FrmSetup(TransmitterSession &session, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
-    , m_check(check)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("FrmSetup"));
     setWindowTitle(QStringLiteral("ValtronaAmp+ Setup"));
@@ -169,8 +169,7 @@ void FrmSetup::choosePort()
         }
     }
     SaveSettings();
-    m_check.portChosen();
-    m_check.run(CheckOrigin::PortChoice);
+    m_session.applyPortChoice();
 }
 
 void FrmSetup::Command1_Click()

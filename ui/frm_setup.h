@@ -6,7 +6,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class PortCheck;
+class TransmitterSession;
 
 // The port setup dialog: the operator picks "COM 1" ... "COM 8"; each choice is stored, saved and
 // applied to the link at once. One instance for the program, modeless; it is "loaded" (list
@@ -15,7 +15,7 @@ class FrmSetup : public QWidget
 {
     Q_OBJECT
 public:
-    explicit FrmSetup(PortCheck &check, QWidget *parent = nullptr);
+    explicit FrmSetup(TransmitterSession &session, QWidget *parent = nullptr);
 
     bool isLoaded() const { return m_loaded; }
 
@@ -36,7 +36,7 @@ private:
     void unload();
     void updateTooltips();
 
-    PortCheck &m_check;
+    TransmitterSession &m_session;
     QGroupBox *m_frame2;
     QComboBox *m_combo2;
     QLabel *m_label1;

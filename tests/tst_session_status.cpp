@@ -1,25 +1,23 @@
-#include "link/port_check.h"
-#include "link/serial_link.h"
+#include "session/session.h"
 #include "settings/record.h"
-#include "status/monitor.h"
 #include "support/pty_pair.h"
 #include "support/test_env.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
-// The status monitor against a real serial line: a pseudo-terminal whose slave the link opens and
-// whose master plays the transmitter.
-class TestStatusMonitor : public QObject
+// The status request and the status monitor, as the session runs them against a real serial line:
+// a pseudo-terminal whose slave the link opens (COM 1 in the store's port map) and whose master
+// plays the transmitter. COM 2 maps to a device that does not exist.
+class TestSessionStatus : public QObject
 {
     Q_OBJECT
 
     TestStoreHome m_home; // before anything may touch the store
     PtyPair m_pty;
-    QString m_device; // what every port number resolves to
-    SerialLink *m_link = nullptr;
-    PortCheck *m_check = nullptr;
+    TransmitterSession *m_session = nullptr;
     StatusMonitor *m_monitor = nullptr;
+    SerialLink *m_link = nullptr;
 
     // Waits until at least `count` bytes have come out of the panel and returns all that came.
     QByteArray readWritten(int count) { return m_pty.waitForWritten(count, 5000); }
@@ -32,23 +30,21 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_pty.isValid());
-        m_device = m_pty.path();
+        m_home.writeStore("[Ports]\nCOM1=" + QFile::encodeName(m_pty.path()) + "\nCOM2="
+                          + QFile::encodeName(QDir(m_home.configHome()).filePath("no-such-tty")) + "\n");
     }
 
     void init()
     {
         settingsRecord().COMSelected = 1;
-        settingsRecord().AutoRead = false;
-        m_link = new SerialLink(nullptr, [this](int) { return m_device; });
-        m_check = new PortCheck(*m_link);
-        m_monitor = new StatusMonitor(*m_link, *m_check);
+        m_session = new TransmitterSession;
+        m_monitor = &m_session->monitor();
+        m_link = &m_session->link();
     }
 
     void cleanup()
     {
-        delete m_monitor;
-        delete m_check;
-        delete m_link;
+        delete m_session;
         QTest::qWait(20);
         m_pty.takeWritten();
     }
@@ -56,8 +52,8 @@ private slots:
     void requestWritesTheStatusFrame()
     {
         m_monitor->receive("Pfwd=1"); // a request leaves what was collected alone
-        QSignalSpy progress(m_monitor, &StatusMonitor::progress);
-        m_monitor->request();
+        QSignalSpy progress(m_session, &TransmitterSession::progress);
+        QCOMPARE(m_session->readStatus(), TransmitterSession::Outcome::Started);
 
         QCOMPARE(progress.size(), 2);
         const QVariantList requesting { QStringLiteral("Requesting DATA from the transmitter... 60%"), 12 };
@@ -69,24 +65,23 @@ private slots:
 
     void missingPortWritesNothing()
     {
-        const QString real = m_device;
-        m_device = QDir(m_home.configHome()).filePath("no-such-tty");
-        QSignalSpy progress(m_monitor, &StatusMonitor::progress);
-        QSignalSpy missing(m_check, &PortCheck::missingPort);
-        m_monitor->request();
-        m_device = real;
+        settingsRecord().COMSelected = 2;
+        QSignalSpy progress(m_session, &TransmitterSession::progress);
+        QSignalSpy missing(m_session, &TransmitterSession::missingPort);
+        QCOMPARE(m_session->readStatus(), TransmitterSession::Outcome::NoPort);
+        settingsRecord().COMSelected = 1;
 
         QCOMPARE(missing.size(), 1);
         QCOMPARE(progress.size(), 0);
         QVERIFY(!m_link->isOpen());
         // The next request on an existing port goes out whole, so nothing came before it.
-        m_monitor->request();
+        m_session->readStatus();
         QCOMPARE(readWritten(6), statusFrame());
     }
 
     void reportInBurstsUpdatesTheDisplay()
     {
-        m_monitor->request(); // opens the link
+        m_session->readStatus(); // opens the link
         QCOMPARE(readWritten(6), statusFrame());
         QSignalSpy display(m_monitor, &StatusMonitor::displayChanged);
         QSignalSpy buffer(m_monitor, &StatusMonitor::bufferChanged);
@@ -116,7 +111,7 @@ private slots:
     void tick_data()
     {
         QTest::addColumn<bool>("autoRead");
-        QTest::addColumn<int>("gate"); // 0 none set, 1 allows, 2 refuses
+        QTest::addColumn<int>("gate"); // 0 none set, 1 lets ticks through, 2 holds them back
         QTest::addColumn<bool>("writes");
         QTest::newRow("auto read off") << false << 0 << false;
         QTest::newRow("auto read off, gate open") << false << 1 << false;
@@ -130,18 +125,20 @@ private slots:
         QFETCH(bool, autoRead);
         QFETCH(int, gate);
         QFETCH(bool, writes);
-        m_monitor->request(); // opens the link, so a tick that writes needs no open of its own
+        m_session->readStatus(); // opens the link, so a tick that writes needs no open of its own
         QCOMPARE(readWritten(6), statusFrame());
 
-        settingsRecord().AutoRead = autoRead;
+        // The record says the opposite: only what the session was told counts.
+        settingsRecord().AutoRead = !autoRead;
+        m_session->setAutoRead(autoRead);
         if (gate)
-            m_monitor->setTickGate([gate] { return gate == 1; });
-        QSignalSpy progress(m_monitor, &StatusMonitor::progress);
-        m_monitor->tick();
+            m_session->setTickHold([gate] { return gate == 2; });
+        QSignalSpy progress(m_session, &TransmitterSession::progress);
+        m_session->tick();
         QCOMPARE(progress.size(), writes ? 2 : 0);
 
         // A marker request afterwards: exactly one frame before it if the tick wrote, none if not.
-        m_monitor->request();
+        m_session->readStatus();
         const QByteArray expected = writes ? statusFrame() + statusFrame() : statusFrame();
         QCOMPARE(readWritten(expected.size()), expected);
     }
@@ -153,13 +150,13 @@ private slots:
         QSignalSpy stale(m_monitor, &StatusMonitor::staleChanged);
         QVERIFY(!m_monitor->lastReportTime().isValid());
 
-        m_monitor->request();
+        m_session->readStatus();
         QVERIFY(!m_monitor->isStale());
         // No further request: the monitor's own timer notices the silence.
         QTRY_VERIFY_WITH_TIMEOUT(m_monitor->isStale(), 5000);
         QCOMPARE(stale.size(), 1);
         QCOMPARE(stale[0][0].toBool(), true);
-        m_monitor->request();
+        m_session->readStatus();
         QCOMPARE(stale.size(), 1); // no second "stale" while it stays so
 
         const QDateTime before = QDateTime::currentDateTime();
@@ -177,7 +174,7 @@ private slots:
         m_monitor->setStaleAfterMs(200);
         QSignalSpy stale(m_monitor, &StatusMonitor::staleChanged);
         for (int i = 0; i < 4; ++i) {
-            m_monitor->request();
+            m_session->readStatus();
             m_monitor->receive("Pfwd=1W,$");
             QTest::qWait(100);
         }
@@ -230,5 +227,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStatusMonitor)
-#include "tst_status_monitor.moc"
+QTEST_GUILESS_MAIN(TestSessionStatus)
+#include "tst_session_status.moc"

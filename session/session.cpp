@@ -1,0 +1,149 @@
+#include "session/session.h"
+
+#include "config/scripts.h"
+#include "link/port_map.h"
+#include "settings/record.h"
+
+TransmitterSession::TransmitterSession(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_runner, &ScriptRunner::progress, this, &TransmitterSession::progress);
+    connect(&m_runner, &ScriptRunner::runningChanged, this, &TransmitterSession::onRunningChanged);
+    connect(&m_runner, &ScriptRunner::finished, this, [this] { emit scriptEnded(true); });
+    connect(&m_runner, &ScriptRunner::failed, this, [this] { emit scriptEnded(false); });
+
+    connect(&m_check, &PortCheck::missingPort, this, &TransmitterSession::missingPort);
+    connect(&m_check, &PortCheck::linkProblem, this, &TransmitterSession::linkProblem);
+    connect(&m_link, &SerialLink::failed, this, &TransmitterSession::linkFailed);
+    connect(&m_link, &SerialLink::openChanged, this, [this](bool open) {
+        emit linkChanged(open, open ? m_link.openDevicePath() : QString());
+    });
+
+    connect(&m_monitor, &StatusMonitor::displayChanged, this, &TransmitterSession::displayChanged);
+    connect(&m_monitor, &StatusMonitor::bufferChanged, this, &TransmitterSession::bufferChanged);
+    connect(&m_monitor, &StatusMonitor::staleChanged, this, &TransmitterSession::staleChanged);
+}
+
+TransmitterSession::~TransmitterSession() = default;
+
+// The port and its device come from the record and the port map as they are now; the link itself
+// knows neither.
+CheckResult TransmitterSession::check(CheckOrigin origin)
+{
+    const int port = settingsRecord().COMSelected;
+    return m_check.run(origin, port, port_map::devicePath(port));
+}
+
+void TransmitterSession::startUp()
+{
+    if (!m_shutDown)
+        check(CheckOrigin::Startup);
+}
+
+TransmitterSession::Outcome TransmitterSession::run(Script kind, const scripts::Script &script)
+{
+    m_script = kind;
+    if (!m_runner.start(script))
+        return Outcome::Busy;
+    return Outcome::Started;
+}
+
+TransmitterSession::Outcome TransmitterSession::requestStatus(CheckOrigin origin)
+{
+    if (m_shutDown)
+        return Outcome::ShutDown;
+    if (m_runner.isRunning())
+        return Outcome::Busy;
+    if (check(origin) != CheckResult::Ready)
+        return Outcome::NoPort;
+    m_monitor.requestSent();
+    return run(Script::Status, scripts::statusRequest());
+}
+
+TransmitterSession::Outcome TransmitterSession::readStatus()
+{
+    return requestStatus(CheckOrigin::Command);
+}
+
+void TransmitterSession::tick()
+{
+    if (!m_shutDown && m_autoRead && !m_runner.isRunning() && !(m_tickHeld && m_tickHeld()))
+        requestStatus(CheckOrigin::Tick);
+    m_monitor.tick();
+}
+
+TransmitterSession::Outcome TransmitterSession::downloadAmplifier()
+{
+    if (m_shutDown)
+        return Outcome::ShutDown;
+    if (m_runner.isRunning())
+        return Outcome::Busy;
+    if (check(CheckOrigin::Command) != CheckResult::Ready)
+        return Outcome::NoPort;
+    const auto built = scripts::amplifier(settingsRecord());
+    if (const QString *error = std::get_if<QString>(&built)) {
+        emit refused(*error);
+        return Outcome::Refused;
+    }
+    return run(Script::Amplifier, std::get<scripts::Script>(built));
+}
+
+TransmitterSession::Outcome TransmitterSession::downloadLogo()
+{
+    if (m_shutDown)
+        return Outcome::ShutDown;
+    if (m_runner.isRunning())
+        return Outcome::Busy;
+    if (check(CheckOrigin::Command) != CheckResult::Ready)
+        return Outcome::NoPort;
+    return run(Script::Logo, scripts::logo(settingsRecord()));
+}
+
+void TransmitterSession::applyPortChoice()
+{
+    if (m_shutDown)
+        return;
+    m_check.portChosen();
+    check(CheckOrigin::PortChoice);
+}
+
+void TransmitterSession::releasePort()
+{
+    if (!m_link.isOpen())
+        return;
+    if (m_runner.isRunning())
+        m_closeAfterScript = true;
+    else
+        m_link.close();
+}
+
+void TransmitterSession::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    if (m_runner.isRunning()) {
+        m_closeAfterScript = true; // onRunningChanged closes the port and says released()
+        return;
+    }
+    m_link.close();
+    emit released();
+}
+
+void TransmitterSession::onRunningChanged(bool running)
+{
+    // A status request starts and ends within the call that asked for it: only the downloads, which
+    // hold the wire for seconds, are told to the window.
+    const bool download = m_script != Script::Status;
+    if (!running) {
+        m_script = Script::None;
+        if (m_closeAfterScript) {
+            m_closeAfterScript = false;
+            m_link.close();
+        }
+    }
+    if (download)
+        emit runningChanged(running);
+    if (!running && m_shutDown)
+        emit released();
+}
