@@ -79,6 +79,36 @@ private slots:
         QCOMPARE(readWritten(6), statusFrame());
     }
 
+    // An adapter gone before the request's first write: the request stops there, nothing more goes
+    // out, and the last word of the progress report is the text naming the lost device.
+    void requestStopsAtTheFirstFailedWrite()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        PtyPair adapter(dir.filePath("usb-Adapter-if00"));
+        QVERIFY(adapter.isValid());
+        const QByteArray store = m_home.storeBytes();
+        m_home.writeStore("[Ports]\nCOM3=" + QFile::encodeName(adapter.path()) + "\n");
+        settingsRecord().COMSelected = 3;
+        QCOMPARE(m_session->readStatus(), TransmitterSession::Outcome::Started);
+        QCOMPARE(adapter.waitForWritten(6), statusFrame());
+
+        adapter.unplug(); // the event loop does not run before the next request: its write finds out
+        QSignalSpy progress(m_session, &TransmitterSession::progress);
+        QSignalSpy failed(m_session, &TransmitterSession::linkFailed);
+        m_session->readStatus();
+        m_home.writeStore(store);
+
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed[0][0].value<LinkFailure>(), LinkFailure::Lost);
+        const QString lost = failed[0][1].toString();
+        QVERIFY2(lost.contains(adapter.path()), qPrintable(lost));
+        QCOMPARE(progress.size(), 1);
+        QCOMPARE(progress[0], (QVariantList { lost, 0 }));
+        QVERIFY(!m_link->isOpen());
+        QVERIFY(!m_session->isRunning());
+    }
+
     void reportInBurstsUpdatesTheDisplay()
     {
         m_session->readStatus(); // opens the link
