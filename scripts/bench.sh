@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 
 build=${BENCH_BUILD_DIR:-build-bench}
 out=${BENCH_OUT:-$build/bench-results}

@@ -1,12 +1,30 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the panel connected to the bundled transmitter
-# simulator. The panel gets a settings store of its own in a temporary folder, so trying it never
+# Installs what building and running the panel need when it is missing (not the test tools),
+# builds, and starts the panel connected to the bundled transmitter simulator. The panel gets a settings store of its own in a temporary folder, so trying it never
 # changes your real settings. Extra arguments are passed to the simulator (try --noise 0.01).
 # VALTRONA_RUN_SECONDS=N ends the panel after N seconds (for tests and demonstrations).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+# ---- No display: the place of the headless monitor ------------------------------------------
+# With no desktop to show the window on, run.sh is to start the panel's headless monitor against
+# the simulator (after the simulator has started below), print its events and end with Ctrl+C.
+# Until the panel has that monitor, it says how to get a display and stops before installing or
+# building anything.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  cat >&2 <<'EOF_MESSAGE'
+run.sh shows the panel's window, and this session has no display (neither DISPLAY nor
+WAYLAND_DISPLAY is set). To get one:
+  - run it in a terminal of a graphical desktop session;
+  - from another computer with a desktop, log in with X forwarding (ssh -X) and run it there;
+  - or run it on a virtual X display, where the window is drawn but not seen (this checks that
+    it starts): sudo apt-get install xvfb, then xvfb-run -a ./scripts/run.sh
+EOF_MESSAGE
+  exit 1
+fi
+# ----------------------------------------------------------------------------------------------
+
+bash scripts/install-deps.sh run
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -35,10 +53,7 @@ mkdir -p "$(dirname "$store")"
 # Start with the window on screen rather than in the tray, so there is something to see.
 printf '[Ports]\nCOM1=%s\n\n[ValtronaAmp%%2B]\nTrayAtStart=False\n' "$link" >"$store"
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "No desktop found (DISPLAY is not set); run this from a graphical session." >&2
-  exit 1
-fi
+# ---- Headless monitor: with no display, it is to start here (see "No display" above) ----------
 
 echo "Simulator on $(head -1 "$work/sim.out" 2>/dev/null), settings in $store"
 if [ -n "${VALTRONA_RUN_SECONDS:-}" ]; then

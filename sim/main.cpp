@@ -86,7 +86,8 @@ int main(int argc, char **argv)
         "send TEXT, sendhex HEX, report TEXT|live, burst BYTES [GAP_MS], noise RATE, "
         "set tamp|tpsu|reflection|uptime VALUE, flood SECONDS [reports|noise|mixed], flood off, state, "
         "unplug, replug, quit.");
-    parser.addHelpOption();
+    const QCommandLineOption help({ "h", "help" }, "Show this help and exit.");
+    const QCommandLineOption version({ "v", "version" }, "Show the program's version and exit.");
     const QCommandLineOption link("link", "Make a symbolic link to the device at PATH.", "PATH");
     const QCommandLineOption log("log", "Write every frame and chunk as JSON lines to PATH.", "PATH");
     const QCommandLineOption stateFile("state-file", "Keep the state JSON in PATH.", "PATH");
@@ -98,8 +99,29 @@ int main(int argc, char **argv)
     const QCommandLineOption report("report", "Send TEXT as the report (\"$\" added if missing).", "TEXT");
     const QCommandLineOption frameTimeout(
         "frame-timeout", "Give up an unfinished frame after MS (3000).", "MS");
-    parser.addOptions({ link, log, stateFile, burst, burstGap, silent, noise, seed, report, frameTimeout });
-    parser.process(app);
+    parser.addOptions(
+        { help, version, link, log, stateFile, burst, burstGap, silent, noise, seed, report, frameTimeout });
+    // A command line that cannot be followed ends with status 2, as a bad numeric value does.
+    const auto usageError = [](const QString &what) {
+        std::fprintf(stderr, "valtrona-sim: %s\nTry 'valtrona-sim --help' for the options it takes.\n",
+            qPrintable(what));
+        return 2;
+    };
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        // Named as the program, not as the path it was started by.
+        const QString text = parser.helpText().section(QLatin1Char('\n'), 1);
+        std::fprintf(stdout, "Usage: valtrona-sim [options]\n%s", qPrintable(text));
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::fprintf(stdout, "valtrona-sim %s\n", SIM_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
 
     sim::Options options;
     options.linkPath = parser.value(link);

@@ -2,6 +2,7 @@
 #include "ui/form1.h"
 #include "ui/single_instance.h"
 
+#include "app/command_line.h"
 #include "settings/store.h"
 
 #include <QApplication>
@@ -9,6 +10,11 @@
 
 int main(int argc, char *argv[])
 {
+    // Before QApplication, so that --help, --version and a wrong option need no display.
+    const CommandLine command = CommandLine::parse(argc, argv);
+    if (command.action == CommandLine::Action::Exit)
+        return command.answer();
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("ZTK Electronics"));
     QCoreApplication::setApplicationName(QStringLiteral("ValtronaAmp+"));

@@ -3,21 +3,32 @@
 are run here (the build one as written, the install one by apt-get in simulation, so the system is
 left as it was). The package holds exactly the install tree, depends on Debian's Qt 6 runtime
 packages and on every package that provides a library the binaries load, and its programs run from
-the unpacked tree.
+the unpacked tree. Its copyright file is in Debian's machine-readable format and puts every file
+under the GPL version 3 or later, whose text on Debian systems is the project's LICENSE; its manual
+pages are the project's, compressed as Debian keeps them, and man-db reads them.
 
     test_deb.py <build dir> <source dir>"""
 
+import gzip
 import os
 import re
 import shutil
+import stat
 import subprocess
 import sys
+
+from debian.copyright import Copyright
 
 from desktop import Failure, check, main, readme_commands, temp_dir
 from test_install import EXPECTED
 
 README_HEADING = "Building a .deb package"
 QT_RUNTIME = ("libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6serialport6", "libqt6svg6")
+COPYRIGHT = "usr/share/doc/valtrona-panel/copyright"
+COPYRIGHT_FORMAT = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
+GPL3 = "/usr/share/common-licenses/GPL-3"
+MAN_PAGES = {"valtrona-panel": "usr/share/man/man1/valtrona-panel.1.gz",
+             "valtrona-sim": "usr/share/man/man1/valtrona-sim.1.gz"}
 
 
 def run(*args, **kwargs):
@@ -38,6 +49,53 @@ def package_of(library_path):
         owner = subprocess.run(["dpkg", "-S", library_path], capture_output=True, text=True)
     check(owner.returncode == 0, f"no package provides {library_path}")
     return owner.stdout.split(":")[0]
+
+
+def check_mode(path, mode=0o644):
+    actual = stat.S_IMODE(os.stat(path).st_mode)
+    check(actual == mode, f"{path} has mode {actual:o}, {mode:o} expected")
+
+
+def check_licence(root, source_dir):
+    path = os.path.join(root, COPYRIGHT)
+    check(os.path.isfile(path), f"the package has no {COPYRIGHT}")
+    check_mode(path)
+    with open(path, encoding="utf-8") as f:
+        copyright = Copyright(f, strict=True)
+    check(copyright.header.format == COPYRIGHT_FORMAT, f"{COPYRIGHT} is not in the format {COPYRIGHT_FORMAT}")
+    check(copyright.header.upstream_name == "valtrona-panel", f"{COPYRIGHT} names {copyright.header.upstream_name}")
+    # Every file of the source (a few when the source is no git checkout) is covered.
+    listed = subprocess.run(["git", "ls-files"], cwd=source_dir, capture_output=True, text=True)
+    tracked = listed.stdout.splitlines() if listed.returncode == 0 else []
+    for name in tracked or ["ui/main.cpp", "app/command_line.cpp", "sim/main.cpp", "docs/man/valtrona-panel.1"]:
+        files = copyright.find_files_paragraph(name)
+        check(files and files.license.synopsis == "GPL-3+" and files.copyright,
+              f"{COPYRIGHT} gives {name} no copyright and GPL-3+ licence")
+    texts = [p.license.text for p in copyright.all_license_paragraphs() if p.license.synopsis == "GPL-3+"]
+    check(len(texts) == 1, f"{COPYRIGHT} has {len(texts)} GPL-3+ licence paragraphs, one expected")
+    grant = " ".join(texts[0].split())
+    for words in ("either version 3 of the License, or (at your option) any later version", GPL3):
+        check(words in grant, f"the GPL-3+ paragraph of {COPYRIGHT} does not say {words!r}")
+    with open(GPL3, "rb") as debian, open(os.path.join(source_dir, "LICENSE"), "rb") as project:
+        check(debian.read() == project.read(), f"LICENSE is not the text of {GPL3}")
+
+
+def check_man_pages(root, source_dir):
+    for name, page in MAN_PAGES.items():
+        path = os.path.join(root, page)
+        check(os.path.isfile(path), f"the package has no manual page {page}")
+        check_mode(path)
+        with open(path, "rb") as f:
+            head = f.read(10)
+        # gzip -n: no file name and no time stamp, so the same page always packs to the same bytes.
+        check(head[:2] == b"\x1f\x8b" and not head[3] & 0x08 and head[4:8] == b"\0\0\0\0",
+              f"{page} is not gzip-compressed without name and time")
+        with gzip.open(path, "rb") as packed, open(os.path.join(source_dir, "docs/man", f"{name}.1"), "rb") as f:
+            check(packed.read() == f.read(), f"{page} is not docs/man/{name}.1")
+        whatis = run("lexgrog", path)
+        check(f'"{name} - ' in whatis, f"man-db reads no NAME line from {page}: {whatis!r}")
+        shown = run("man", "-l", path, env=dict(os.environ, MANPAGER="cat", MANWIDTH="80", LC_ALL="C"))
+        check("OPTIONS" in shown and "--help" in shown, f"man shows {page} without its options")
 
 
 def test(build_dir, source_dir):
@@ -82,6 +140,8 @@ def test(build_dir, source_dir):
                 owner = package_of(resolved[soname])
                 check(owner in wanted, f"{binary} loads {soname} of {owner}, which Depends does not name")
         run(os.path.join(root, "usr/bin/valtrona-sim"), "--help")
+        check_licence(root, source_dir)
+        check_man_pages(root, source_dir)
     finally:
         shutil.rmtree(out, ignore_errors=True)
 

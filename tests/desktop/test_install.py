@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The install tree: `cmake --install` into a temporary root (DESTDIR) puts the panel, the simulator,
-the menu entry, the icon in every size and the software-centre metadata where a desktop looks for
-them, and the metadata passes desktop-file-validate and appstreamcli.
+the menu entry, the icon in every size, the software-centre metadata, the manual pages and the
+copyright file where a desktop and Debian look for them, and the metadata passes
+desktop-file-validate and appstreamcli and names the project's licence.
 
     test_install.py <build dir> <source dir> <project version>"""
 
@@ -26,7 +27,11 @@ EXPECTED = {
     f"usr/share/applications/{APP_ID}.desktop",
     f"usr/share/metainfo/{APP_ID}.metainfo.xml",
     f"usr/share/icons/hicolor/scalable/apps/{APP_ID}.svg",
+    "usr/share/man/man1/valtrona-panel.1.gz",
+    "usr/share/man/man1/valtrona-sim.1.gz",
+    "usr/share/doc/valtrona-panel/copyright",
 } | {f"usr/share/icons/hicolor/{n}x{n}/apps/{APP_ID}.png" for n in SIZES}
+PROJECT_LICENSE = "GPL-3.0-or-later"
 
 
 def png_size_and_ink(path):
@@ -112,6 +117,8 @@ def test(build_dir, source_dir, version):
         check(component.findtext("launchable") == f"{APP_ID}.desktop", "the metadata launches another entry")
         binaries = {b.text for b in component.iter("binary")}
         check(binaries == {"valtrona-panel", "valtrona-sim"}, f"the metadata provides {binaries}")
+        check(component.findtext("project_license") == PROJECT_LICENSE,
+              f"the metadata's project_license is {component.findtext('project_license')!r}")
         releases = [r.get("version") for r in component.iter("release")]
         check(releases and releases[0] == version, f"the newest release is {releases[:1]}, {version} expected")
     finally:

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What valtrona-panel's command line asks for. It is read before any application object exists, so
+// --help, --version and a mistyped option are answered on the terminal with no display at all; with
+// no argument the window starts as it always has. Qt's own options (-platform, -style, ...) are let
+// through for QApplication to take.
+struct CommandLine {
+    enum class Action {
+        RunWindow, // start the window
+        Exit, // print `output` and `error`, and end with `exitStatus`
+    };
+
+    // The exit status of a command line that cannot be followed.
+    static constexpr int kUsageError = 2;
+
+    Action action = Action::RunWindow;
+    int exitStatus = 0;
+    QString output; // for standard output: the help or the version
+    QString error; // for standard error: what was wrong, and where to look next
+
+    // `arguments` as the program got them, the first being the program itself.
+    static CommandLine parse(const QStringList &arguments);
+    static CommandLine parse(int argc, char **argv);
+
+    // Writes `output` and `error` to their streams and returns `exitStatus`.
+    int answer() const;
+};
