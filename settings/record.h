@@ -13,7 +13,7 @@ using Text = QString;
 // The in-memory copy of every persisted setting: one field per store key, bearing the key's name.
 // Every value sent to the transmitter is read from here, never from a control.
 struct SettingsRecord {
-#define SETTING(type, key, def) settings_types::type key{};
+#define SETTING(type, key, def, legacy) settings_types::type key{};
 #include "settings/keys.def"
 #undef SETTING
 };

@@ -51,17 +51,16 @@ QString storedText(const QString &value)
     return value;
 }
 
-// Earlier versions kept PortSelected under BaseAddress; it is read from there when PortSelected is
-// absent, and only ever written as PortSelected.
-const char *legacyReadKeyOf(const char *name)
+// The table's legacy column: an older name the key is read from when absent, or nothing.
+const char *legacyName(const char *name)
 {
-    return qstrcmp(name, "PortSelected") == 0 ? "BaseAddress" : nullptr;
+    return name[0] ? name : nullptr;
 }
 
 const std::vector<Member> &members()
 {
     static const std::vector<Member> table = {
-#define SETTING(type, key, def) Member(&SettingsRecord::key),
+#define SETTING(type, key, def, legacy) Member(&SettingsRecord::key),
 #include "settings/keys.def"
 #undef SETTING
     };
@@ -142,12 +141,22 @@ bool convert(SettingsRecord &record, const Member &m, FieldType type, QStringVie
 const std::vector<Key> &keys()
 {
     static const std::vector<Key> table = {
-#define SETTING(type, key, def)                                                                              \
-    Key { #key, FieldType::type, storedText(settings_types::type(def)), legacyReadKeyOf(#key) },
+#define SETTING(type, key, def, legacy)                                                                              \
+    Key { #key, FieldType::type, storedText(settings_types::type(def)), legacyName(#legacy) },
 #include "settings/keys.def"
 #undef SETTING
     };
     return table;
+}
+
+qint16 SettingsRecord::*int16Member(SettingKey key)
+{
+    return members().at(size_t(key)).int16;
+}
+
+bool SettingsRecord::*boolMember(SettingKey key)
+{
+    return members().at(size_t(key)).boolean;
 }
 
 QString fieldText(const SettingsRecord &record, int index)
@@ -179,7 +188,7 @@ bool setFieldFromText(SettingsRecord &record, int index, QStringView text)
 SettingsRecord defaults()
 {
     SettingsRecord record;
-#define SETTING(type, key, def) record.key = settings_types::type(def);
+#define SETTING(type, key, def, legacy) record.key = settings_types::type(def);
 #include "settings/keys.def"
 #undef SETTING
     return record;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/keys.h"
+
 #include <QString>
 #include <QStringView>
 #include <vector>
@@ -19,8 +21,13 @@ struct Key {
     const char *legacyReadKey; // read from this key when `name` is absent (BaseAddress), else nullptr
 };
 
-// All keys, in the order SaveSettings writes them.
+// All keys, in the order SaveSettings writes them; keys()[int(SettingKey::X)] is key X.
 const std::vector<Key> &keys();
+
+// The record field of a key of that type, for binding a control to it once; nullptr when the key
+// has another type.
+qint16 SettingsRecord::*int16Member(SettingKey key);
+bool SettingsRecord::*boolMember(SettingKey key);
 
 // The field's value as stored text: decimal, "True"/"False", or the text unchanged.
 QString fieldText(const SettingsRecord &record, int index);

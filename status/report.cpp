@@ -29,21 +29,21 @@ std::optional<QStringView> valueOf(QStringView text, QLatin1String key)
 const std::array<Field, kTextFields> &fields()
 {
     static const std::array<Field, kTextFields> table { {
-        { "Pfwd=", "Text1", "Output power:", "0.0W" },
-        { "Pref=", "Text2", "Reflected power:", "0.0W" },
-        { "Tpsu=", "Text3", "PSU temperature:", "20C" },
-        { "Tamp=", "Text4", "Amp. temperature:", "20C" },
-        { "Iamp1=", "Text9", "Amplifier current 1:", "0.0A" },
-        { "Iamp2=", "Text13", "Amplifier current 2:", "0.0A" },
-        { "Iamp3=", "Text15", "Amplifier current 3:", "0.0A" },
-        { "Iamp4=", "Text16", "Amplifier current 4:", "0.0A" },
-        { "Uamp1=", "Text5", "Amplifier voltage 1:", "0.0V" },
-        { "Uamp2=", "Text17", "Amplifier voltage 2:", "0.0V" },
-        { "Uamp3=", "Text18", "Amplifier voltage 3:", "0.0V" },
-        { "Uamp4=", "Text19", "Amplifier voltage 4:", "0.0V" },
-        { "Uptime=", "Text12", "Uptime (D/H/M):", "0000D:00H:00M" },
-        { "Firmware=", "Text14", "Firmware version:", "-------" },
-        { "PowerLimit=", "Text11", "Power limit:", "9999W" },
+        { "Pfwd=", "0.0W" },
+        { "Pref=", "0.0W" },
+        { "Tpsu=", "20C" },
+        { "Tamp=", "20C" },
+        { "Iamp1=", "0.0A" },
+        { "Iamp2=", "0.0A" },
+        { "Iamp3=", "0.0A" },
+        { "Iamp4=", "0.0A" },
+        { "Uamp1=", "0.0V" },
+        { "Uamp2=", "0.0V" },
+        { "Uamp3=", "0.0V" },
+        { "Uamp4=", "0.0V" },
+        { "Uptime=", "0000D:00H:00M" },
+        { "Firmware=", "-------" },
+        { "PowerLimit=", "9999W" },
     } };
     return table;
 }

@@ -6,16 +6,15 @@
 #include <QStringView>
 #include <array>
 
-// The status report's fields and what the window shows of them.
+// The status report's fields: their keys and the values the display model holds for them. Which
+// control shows a field, under which caption, is the window's business.
 namespace report {
 
 constexpr int kTextFields = 15;
 
 struct Field {
     const char *key;      // "Pfwd="
-    const char *control;  // "Text1"
-    const char *caption;  // "Output power:"
-    const char *initial;  // "0.0W"
+    const char *initial;  // "0.0W", the value before the first report
 };
 
 // Fields 1 to 15 in the order they are processed.

@@ -1,6 +1,6 @@
 #include "ui/form1.h"
 
-#include "settings/value_lists.h"
+#include "ui/value_lists.h"
 #include "support/test_env.h"
 
 #include <QCheckBox>

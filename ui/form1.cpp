@@ -4,7 +4,7 @@
 
 #include "link/port_map.h"
 #include "settings/store.h"
-#include "settings/value_lists.h"
+#include "ui/value_lists.h"
 
 #include <QApplication>
 #include <QCheckBox>

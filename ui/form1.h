@@ -2,6 +2,7 @@
 
 #include "session/session.h"
 #include "settings/record.h"
+#include "ui/setting_binder.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -83,32 +84,32 @@ public:
     void Option31_Validate() { Option31_Click(); }
 
     // The setting-bound lists and check boxes: click and validate do the same store-and-save.
-    void Combo10_Click() { storeBound("Combo10"); }
-    void Combo10_Validate() { storeBound("Combo10"); }
-    void Combo12_Click() { storeBound("Combo12"); }
-    void Combo12_Validate() { storeBound("Combo12"); }
-    void Combo3_Click() { storeBound("Combo3"); }
-    void Combo3_Validate() { storeBound("Combo3"); }
-    void Combo2_Click() { storeBound("Combo2"); }
-    void Combo2_Validate() { storeBound("Combo2"); }
-    void Combo11_Click() { storeBound("Combo11"); }
-    void Combo11_Validate() { storeBound("Combo11"); }
-    void Combo1_Click() { storeBound("Combo1"); }
-    void Combo1_Validate() { storeBound("Combo1"); }
-    void Combo5_Click() { storeBound("Combo5"); }
-    void Combo5_Validate() { storeBound("Combo5"); }
-    void Combo4_Click() { storeBound("Combo4"); }
-    void Combo4_Validate() { storeBound("Combo4"); }
-    void Combo8_Click() { storeBound("Combo8"); }
-    void Combo8_Validate() { storeBound("Combo8"); }
-    void Combo14_Click() { storeBound("Combo14"); }
-    void Combo14_Validate() { storeBound("Combo14"); }
-    void Combo9_Click() { storeBound("Combo9"); }
-    void Combo9_Validate() { storeBound("Combo9"); }
-    void Check1_Click() { storeBound("Check1"); }
-    void Check1_Validate() { storeBound("Check1"); }
-    void Check5_Click() { storeBound("Check5"); }
-    void Check5_Validate() { storeBound("Check5"); }
+    void Combo10_Click() { m_binder.store(m_combo10); }
+    void Combo10_Validate() { m_binder.store(m_combo10); }
+    void Combo12_Click() { m_binder.store(m_combo12); }
+    void Combo12_Validate() { m_binder.store(m_combo12); }
+    void Combo3_Click() { m_binder.store(m_combo3); }
+    void Combo3_Validate() { m_binder.store(m_combo3); }
+    void Combo2_Click() { m_binder.store(m_combo2); }
+    void Combo2_Validate() { m_binder.store(m_combo2); }
+    void Combo11_Click() { m_binder.store(m_combo11); }
+    void Combo11_Validate() { m_binder.store(m_combo11); }
+    void Combo1_Click() { m_binder.store(m_combo1); }
+    void Combo1_Validate() { m_binder.store(m_combo1); }
+    void Combo5_Click() { m_binder.store(m_combo5); }
+    void Combo5_Validate() { m_binder.store(m_combo5); }
+    void Combo4_Click() { m_binder.store(m_combo4); }
+    void Combo4_Validate() { m_binder.store(m_combo4); }
+    void Combo8_Click() { m_binder.store(m_combo8); }
+    void Combo8_Validate() { m_binder.store(m_combo8); }
+    void Combo14_Click() { m_binder.store(m_combo14); }
+    void Combo14_Validate() { m_binder.store(m_combo14); }
+    void Combo9_Click() { m_binder.store(m_combo9); }
+    void Combo9_Validate() { m_binder.store(m_combo9); }
+    void Check1_Click() { m_binder.store(m_check1); }
+    void Check1_Validate() { m_binder.store(m_check1); }
+    void Check5_Click() { m_binder.store(m_check5); }
+    void Check5_Validate() { m_binder.store(m_check5); }
 
 protected:
     bool event(QEvent *event) override;
@@ -136,7 +137,6 @@ private:
     // form1_bound.cpp
     void wireBoundControls();
     void onLeave(QWidget *control, Handler handler);
-    void storeBound(const char *control);
     void fillList(const value_lists::List &list);
     void applyLogoRule(QLineEdit *box, TextField field);
 
@@ -175,6 +175,17 @@ private:
     QSlider *m_slider1 = nullptr;
     QRadioButton *m_option30 = nullptr;
     QRadioButton *m_option31 = nullptr;
+    QComboBox *m_combo1 = nullptr;
+    QComboBox *m_combo2 = nullptr;
+    QComboBox *m_combo3 = nullptr;
+    QComboBox *m_combo4 = nullptr;
+    QComboBox *m_combo5 = nullptr;
+    QComboBox *m_combo8 = nullptr;
+    QComboBox *m_combo9 = nullptr;
+    QComboBox *m_combo10 = nullptr;
+    QComboBox *m_combo11 = nullptr;
+    QComboBox *m_combo12 = nullptr;
+    QComboBox *m_combo14 = nullptr;
     QCheckBox *m_check1 = nullptr;
     QCheckBox *m_check5 = nullptr;
     QPushButton *m_command2 = nullptr;
@@ -184,6 +195,7 @@ private:
     QProgressBar *m_progressBar1 = nullptr;
     QProgressBar *m_progressBar2 = nullptr;
 
+    SettingBinder m_binder;
     QHash<QObject *, Handler> m_leaveHandlers;
     QHash<QObject *, Handler> m_pressHandlers;
     QPointer<QMessageBox> m_missingPortBox;

@@ -4,8 +4,7 @@
 
 #include "config/logo_line.h"
 #include "settings/store.h"
-#include "settings/table.h"
-#include "settings/value_lists.h"
+#include "ui/value_lists.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,36 +13,6 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
-
-namespace {
-
-// The check boxes and the setting each keeps; the lists name theirs in value_lists.
-struct CheckBinding {
-    const char *control;
-    const char *setting;
-};
-const CheckBinding kCheckBindings[] = {{"Check1", "AutoRead"}, {"Check5", "TrayAtStart"}};
-
-const char *settingOf(const char *control)
-{
-    if (const value_lists::List *list = value_lists::find(control))
-        return list->setting;
-    for (const CheckBinding &b : kCheckBindings)
-        if (qstrcmp(b.control, control) == 0)
-            return b.setting;
-    return nullptr;
-}
-
-int keyIndex(const char *setting)
-{
-    const auto &keys = settings_table::keys();
-    for (size_t i = 0; i < keys.size(); ++i)
-        if (qstrcmp(keys[i].name, setting) == 0)
-            return int(i);
-    return -1;
-}
-
-} // namespace
 
 void Form1::onLeave(QWidget *control, Handler handler)
 {
@@ -54,32 +23,42 @@ void Form1::onLeave(QWidget *control, Handler handler)
 void Form1::wireBoundControls()
 {
     struct Bound {
-        const char *control;
+        QComboBox *Form1::*combo; // or
+        QCheckBox *Form1::*box;
+        const char *name;
+        SettingKey key; // the check box's setting; a list's comes from its value list
         Handler click;
         Handler validate;
     };
     static const Bound bound[] = {
-        {"Combo10", &Form1::Combo10_Click, &Form1::Combo10_Validate},
-        {"Combo12", &Form1::Combo12_Click, &Form1::Combo12_Validate},
-        {"Combo3", &Form1::Combo3_Click, &Form1::Combo3_Validate},
-        {"Combo2", &Form1::Combo2_Click, &Form1::Combo2_Validate},
-        {"Combo11", &Form1::Combo11_Click, &Form1::Combo11_Validate},
-        {"Combo1", &Form1::Combo1_Click, &Form1::Combo1_Validate},
-        {"Combo5", &Form1::Combo5_Click, &Form1::Combo5_Validate},
-        {"Combo4", &Form1::Combo4_Click, &Form1::Combo4_Validate},
-        {"Combo8", &Form1::Combo8_Click, &Form1::Combo8_Validate},
-        {"Combo14", &Form1::Combo14_Click, &Form1::Combo14_Validate},
-        {"Combo9", &Form1::Combo9_Click, &Form1::Combo9_Validate},
-        {"Check1", &Form1::Check1_Click, &Form1::Check1_Validate},
-        {"Check5", &Form1::Check5_Click, &Form1::Check5_Validate},
+        {&Form1::m_combo10, nullptr, "Combo10", {}, &Form1::Combo10_Click, &Form1::Combo10_Validate},
+        {&Form1::m_combo12, nullptr, "Combo12", {}, &Form1::Combo12_Click, &Form1::Combo12_Validate},
+        {&Form1::m_combo3, nullptr, "Combo3", {}, &Form1::Combo3_Click, &Form1::Combo3_Validate},
+        {&Form1::m_combo2, nullptr, "Combo2", {}, &Form1::Combo2_Click, &Form1::Combo2_Validate},
+        {&Form1::m_combo11, nullptr, "Combo11", {}, &Form1::Combo11_Click, &Form1::Combo11_Validate},
+        {&Form1::m_combo1, nullptr, "Combo1", {}, &Form1::Combo1_Click, &Form1::Combo1_Validate},
+        {&Form1::m_combo5, nullptr, "Combo5", {}, &Form1::Combo5_Click, &Form1::Combo5_Validate},
+        {&Form1::m_combo4, nullptr, "Combo4", {}, &Form1::Combo4_Click, &Form1::Combo4_Validate},
+        {&Form1::m_combo8, nullptr, "Combo8", {}, &Form1::Combo8_Click, &Form1::Combo8_Validate},
+        {&Form1::m_combo14, nullptr, "Combo14", {}, &Form1::Combo14_Click, &Form1::Combo14_Validate},
+        {&Form1::m_combo9, nullptr, "Combo9", {}, &Form1::Combo9_Click, &Form1::Combo9_Validate},
+        {nullptr, &Form1::m_check1, "Check1", SettingKey::AutoRead, &Form1::Check1_Click, &Form1::Check1_Validate},
+        {nullptr, &Form1::m_check5, "Check5", SettingKey::TrayAtStart, &Form1::Check5_Click, &Form1::Check5_Validate},
     };
     for (const Bound &b : bound) {
-        QWidget *w = control<QWidget>(b.control);
         const Handler click = b.click;
-        if (auto *combo = qobject_cast<QComboBox *>(w))
+        QWidget *w = nullptr;
+        if (b.combo) {
+            QComboBox *combo = this->*(b.combo) = control<QComboBox>(b.name);
+            m_binder.bindList(combo, value_lists::get(b.name).setting);
             connect(combo, &QComboBox::currentIndexChanged, this, [this, click] { (this->*click)(); });
-        else if (auto *check = qobject_cast<QCheckBox *>(w))
-            connect(check, &QCheckBox::stateChanged, this, [this, click] { (this->*click)(); });
+            w = combo;
+        } else {
+            QCheckBox *box = this->*(b.box);
+            m_binder.bindCheck(box, b.key);
+            connect(box, &QCheckBox::stateChanged, this, [this, click] { (this->*click)(); });
+            w = box;
+        }
         onLeave(w, b.validate);
     }
 
@@ -106,42 +85,9 @@ void Form1::wireBoundControls()
     connect(m_text6, &QLineEdit::returnPressed, this, [this] { Text6_Validate(); });
 }
 
-// The one mechanism behind the 26 click and validate handlers: the control's state, unchecked and
-// unmapped, into its setting, then the whole store.
-void Form1::storeBound(const char *name)
-{
-    const int index = keyIndex(settingOf(name));
-    QWidget *w = control<QWidget>(name);
-    if (index < 0 || !w)
-        return;
-    QString value;
-    if (auto *combo = qobject_cast<QComboBox *>(w))
-        value = QString::number(combo->currentIndex());
-    else if (auto *check = qobject_cast<QCheckBox *>(w))
-        value = check->checkState() == Qt::Checked ? QStringLiteral("True") : QStringLiteral("False");
-    settings_table::setFieldFromText(settingsRecord(), index, value);
-    SaveSettings();
-}
-
-// Appends the entries with nothing selected, then selects the stored position: that selection is a
-// change of the list like any other and runs its click handler. A position the list does not hold
-// leaves it without a selection, and the stored value as it was.
 void Form1::fillList(const value_lists::List &list)
 {
-    auto *combo = control<QComboBox>(list.control);
-    const int index = keyIndex(list.setting);
-    if (!combo || index < 0)
-        return;
-    {
-        const QSignalBlocker quiet(combo);
-        combo->clear();
-        combo->addItems(list.entries);
-        combo->setCurrentIndex(-1);
-    }
-    bool ok = false;
-    const int stored = settings_table::fieldText(settingsRecord(), index).toInt(&ok);
-    if (ok && stored >= 0 && stored < combo->count())
-        combo->setCurrentIndex(stored);
+    m_binder.fill(control<QComboBox>(list.control), list.entries);
 }
 
 void Form1::Slider1_Scroll()

@@ -4,7 +4,8 @@
 #include "ui/artwork.h"
 #include "ui/form1.h"
 
-#include "settings/value_lists.h"
+#include "ui/display_boxes.h"
+#include "ui/value_lists.h"
 #include "status/report.h"
 
 #include <QCheckBox>
@@ -251,11 +252,11 @@ QLineEdit *Form1::displayBox(QWidget *parent, const char *name, int left, int to
     box->setReadOnly(true);
     box->setFont(makeFont("Arial", 12, true));
     for (int i = 0; i < report::kTextFields; ++i) {
-        const report::Field &field = report::fields()[i];
-        if (qstrcmp(field.control, name) == 0) {
-            box->setText(QString::fromLatin1(field.initial));
+        const display_boxes::Box &shown = display_boxes::boxes()[size_t(i)];
+        if (qstrcmp(shown.control, name) == 0) {
+            box->setText(QString::fromLatin1(report::fields()[size_t(i)].initial));
             box->setCursorPosition(0);
-            box->setAccessibleName(withoutColon(QString::fromLatin1(field.caption)));
+            box->setAccessibleName(withoutColon(QString::fromLatin1(shown.caption)));
             m_display[i] = box;
         }
     }

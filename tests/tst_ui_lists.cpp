@@ -1,11 +1,12 @@
 // The eleven value lists: entries, their order, and which setting keeps each list's position.
 #include "settings/table.h"
-#include "settings/value_lists.h"
+#include "ui/display_boxes.h"
+#include "ui/value_lists.h"
 
 #include <QSet>
 #include <QtTest>
 
-class TestSettingsLists : public QObject
+class TestUiLists : public QObject
 {
     Q_OBJECT
 private slots:
@@ -16,9 +17,11 @@ private slots:
     void entries();
     void overCurrentSteps();
     void find();
+    void displayBoxes_data();
+    void displayBoxes();
 };
 
-void TestSettingsLists::fillOrder()
+void TestUiLists::fillOrder()
 {
     QStringList controls;
     for (const auto &list : value_lists::lists())
@@ -28,7 +31,7 @@ void TestSettingsLists::fillOrder()
             "Combo10", "Combo12", "Combo1" }));
 }
 
-void TestSettingsLists::lists_data()
+void TestUiLists::lists_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("setting");
@@ -70,7 +73,7 @@ void TestSettingsLists::lists_data()
                              << "Compression:" << 13 << "1:2.00(Default)";
 }
 
-void TestSettingsLists::lists()
+void TestUiLists::lists()
 {
     QFETCH(QString, control);
     QFETCH(QString, setting);
@@ -79,7 +82,7 @@ void TestSettingsLists::lists()
     QFETCH(QString, shownByDefault);
     const value_lists::List *list = value_lists::find(control.toLatin1().constData());
     QVERIFY(list);
-    QCOMPARE(QString::fromLatin1(list->setting), setting);
+    QCOMPARE(QString::fromLatin1(settings_table::keys()[size_t(list->setting)].name), setting);
     QCOMPARE(QString::fromLatin1(list->label), label);
     QCOMPARE(list->entries.size(), count);
     QCOMPARE(QSet<QString>(list->entries.begin(), list->entries.end()).size(), count); // no repeats
@@ -94,7 +97,7 @@ void TestSettingsLists::lists()
     QCOMPARE(list->entries.value(key->defaultText.toInt()), shownByDefault);
 }
 
-void TestSettingsLists::entries_data()
+void TestUiLists::entries_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("position");
@@ -122,7 +125,7 @@ void TestSettingsLists::entries_data()
     QTest::newRow("Combo5 last") << "Combo5" << 9 << ">99W";
 }
 
-void TestSettingsLists::entries()
+void TestUiLists::entries()
 {
     QFETCH(QString, control);
     QFETCH(int, position);
@@ -132,7 +135,7 @@ void TestSettingsLists::entries()
     QCOMPARE(list->entries.value(position), entry);
 }
 
-void TestSettingsLists::overCurrentSteps()
+void TestUiLists::overCurrentSteps()
 {
     // Every position after the first is one ampere more than the one before, from 3 A.
     const QStringList &entries = value_lists::find("Combo14")->entries;
@@ -142,12 +145,48 @@ void TestSettingsLists::overCurrentSteps()
     }
 }
 
-void TestSettingsLists::find()
+void TestUiLists::find()
 {
     QCOMPARE(value_lists::find("Combo6"), nullptr);
     QCOMPARE(value_lists::find(nullptr), nullptr);
     QCOMPARE(value_lists::find("Combo11"), &value_lists::lists()[7]);
 }
 
-QTEST_GUILESS_MAIN(TestSettingsLists)
-#include "tst_settings_lists.moc"
+void TestUiLists::displayBoxes_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("caption");
+    // clang-format off
+    QTest::newRow("1") << "Pfwd=" << "Text1" << "Output power:";
+    QTest::newRow("2") << "Pref=" << "Text2" << "Reflected power:";
+    QTest::newRow("3") << "Tpsu=" << "Text3" << "PSU temperature:";
+    QTest::newRow("4") << "Tamp=" << "Text4" << "Amp. temperature:";
+    QTest::newRow("5") << "Iamp1=" << "Text9" << "Amplifier current 1:";
+    QTest::newRow("6") << "Iamp2=" << "Text13" << "Amplifier current 2:";
+    QTest::newRow("7") << "Iamp3=" << "Text15" << "Amplifier current 3:";
+    QTest::newRow("8") << "Iamp4=" << "Text16" << "Amplifier current 4:";
+    QTest::newRow("9") << "Uamp1=" << "Text5" << "Amplifier voltage 1:";
+    QTest::newRow("10") << "Uamp2=" << "Text17" << "Amplifier voltage 2:";
+    QTest::newRow("11") << "Uamp3=" << "Text18" << "Amplifier voltage 3:";
+    QTest::newRow("12") << "Uamp4=" << "Text19" << "Amplifier voltage 4:";
+    QTest::newRow("13") << "Uptime=" << "Text12" << "Uptime (D/H/M):";
+    QTest::newRow("14") << "Firmware=" << "Text14" << "Firmware version:";
+    QTest::newRow("15") << "PowerLimit=" << "Text11" << "Power limit:";
+    // clang-format on
+}
+
+// Each report field's box and caption, in the order of the report's fields.
+void TestUiLists::displayBoxes()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, control);
+    QFETCH(QString, caption);
+    const size_t row = size_t(QString::fromLatin1(QTest::currentDataTag()).toInt() - 1);
+    QCOMPARE(QLatin1String(report::fields()[row].key), key);
+    QCOMPARE(QLatin1String(display_boxes::boxes()[row].control), control);
+    QCOMPARE(QLatin1String(display_boxes::boxes()[row].caption), caption);
+}
+
+QTEST_GUILESS_MAIN(TestUiLists)
+#include "tst_ui_lists.moc"
