@@ -76,11 +76,11 @@ public:
     void Text6_Validate() { Text6_Click(); }
 
     // Output power and stereo/mono.
-    void Slider1_Scroll();
+    void Slider1_Scroll() { m_binder.store(m_slider1); }
     void Slider1_Validate() { Slider1_Scroll(); }
-    void Option30_Click();
+    void Option30_Click() { m_binder.store(m_option30); }
     void Option30_Validate() { Option30_Click(); }
-    void Option31_Click();
+    void Option31_Click() { m_binder.store(m_option31); }
     void Option31_Validate() { Option31_Click(); }
 
     // The setting-bound lists and check boxes: click and validate do the same store-and-save.

@@ -66,6 +66,11 @@ void Form1::wireBoundControls()
     connect(m_check1, &QCheckBox::stateChanged, this,
             [this](int state) { m_session.setAutoRead(state != Qt::Unchecked); });
 
+    // Stereo is TXStereo 1, mono 0; the slider's value is TXPower.
+    m_binder.bindSlider(m_slider1, SettingKey::TXPower);
+    m_binder.bindOption(m_option30, SettingKey::TXStereo, 1, 0);
+    m_binder.bindOption(m_option31, SettingKey::TXStereo, 0, 1);
+
     // Every operator movement of the slider is stored; a keyboard change at the latest on leaving.
     connect(m_slider1, &QSlider::valueChanged, this, [this] { Slider1_Scroll(); });
     onLeave(m_slider1, &Form1::Slider1_Validate);
@@ -88,24 +93,6 @@ void Form1::wireBoundControls()
 void Form1::fillList(const value_lists::List &list)
 {
     m_binder.fill(control<QComboBox>(list.control), list.entries);
-}
-
-void Form1::Slider1_Scroll()
-{
-    settingsRecord().TXPower = static_cast<qint16>(m_slider1->value());
-    SaveSettings();
-}
-
-void Form1::Option30_Click()
-{
-    settingsRecord().TXStereo = m_option30->isChecked() ? 1 : 0;
-    SaveSettings();
-}
-
-void Form1::Option31_Click()
-{
-    settingsRecord().TXStereo = m_option31->isChecked() ? 0 : 1;
-    SaveSettings();
 }
 
 void Form1::applyLogoRule(QLineEdit *box, TextField field)

@@ -3,7 +3,9 @@
 #include "settings/store.h"
 #include "settings/table.h"
 
+#include <QSlider>
 #include <QCheckBox>
+#include <QRadioButton>
 #include <QComboBox>
 #include <QSignalBlocker>
 
@@ -27,6 +29,28 @@ void SettingBinder::bindCheck(QCheckBox *box, SettingKey key)
     m_bindings.insert(static_cast<const void *>(box), b);
 }
 
+void SettingBinder::bindSlider(QSlider *slider, SettingKey key)
+{
+    Binding b;
+    b.slider = slider;
+    b.position = settings_table::int16Member(key);
+    if (!slider || !b.position)
+        qFatal("A slider is bound to %s, which is no 16-bit setting", settings_table::keys()[size_t(key)].name);
+    m_bindings.insert(static_cast<const void *>(slider), b);
+}
+
+void SettingBinder::bindOption(QRadioButton *option, SettingKey key, qint16 selected, qint16 cleared)
+{
+    Binding b;
+    b.option = option;
+    b.selected = selected;
+    b.cleared = cleared;
+    b.position = settings_table::int16Member(key);
+    if (!option || !b.position)
+        qFatal("An option is bound to %s, which is no 16-bit setting", settings_table::keys()[size_t(key)].name);
+    m_bindings.insert(static_cast<const void *>(option), b);
+}
+
 void SettingBinder::storeBound(const void *control) const
 {
     const auto it = m_bindings.constFind(control);
@@ -35,8 +59,12 @@ void SettingBinder::storeBound(const void *control) const
     SettingsRecord &record = settingsRecord();
     if (it->combo)
         record.*(it->position) = qint16(it->combo->currentIndex());
-    else
+    else if (it->box)
         record.*(it->flag) = it->box->checkState() == Qt::Checked;
+    else if (it->slider)
+        record.*(it->position) = qint16(it->slider->value());
+    else
+        record.*(it->position) = it->option->isChecked() ? it->selected : it->cleared;
     SaveSettings();
 }
 
