@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config libbenchmark-dev
   clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  libqt6sql6-sqlite
+  dbus dbus-daemon python3-gi gir1.2-glib-2.0
   libgl-dev
   xvfb xauth icewm xdotool imagemagick x11-utils
   util-linux procps
