@@ -7,7 +7,8 @@
 // small tmpfs mounted on the folder (remounted read-only, or filled up); as another user the
 // read-only folder is a folder without write permission and the full disk is skipped.
 // The kill test runs this program again as a child that appends events until it is killed with
-// SIGKILL at a random moment; HISTORY_KILLS and HISTORY_KILL_SEED change the kills and the sequence.
+// SIGKILL at a random moment, and reads the file beside it meanwhile, as `--events` does;
+// HISTORY_KILLS and HISTORY_KILL_SEED change the kills and the sequence.
 #include "history/event_log.h"
 #include "history/history_database.h"
 #include "support/sim_process.h"
@@ -312,6 +313,16 @@ void TestHistoryFaults::killedWhileWriting()
         while (out.count('\n') < 3 && child.state() == QProcess::Running) {
             child.waitForReadyRead(10000);
             out += child.readAllStandardOutput();
+        }
+        // Read as `--events` does while the child writes: every event it reported so far, in
+        // order, and the child never made to wait (it stops with "failed" when a write fails).
+        {
+            const qint64 seen = out.count('\n') - 1 + stored;
+            HistoryDatabase beside(file, HistoryDatabase::Mode::ReadOnly);
+            const QList<LoggedEvent> events = EventLog(beside).all();
+            QVERIFY2(events.size() >= seen, qPrintable(where));
+            for (qsizetype i = 0; i < events.size(); ++i)
+                QCOMPARE(events[i].detail, QString::number(i + 1));
         }
         ::usleep(useconds_t(random.bounded(20000)));
         child.kill();
