@@ -9,7 +9,7 @@
 
 namespace {
 
-// The notification specification's urgency levels.
+// The urgency levels of the freedesktop notification protocol.
 uchar urgencyByte(WatchEvent::Urgency urgency)
 {
     switch (urgency) {
