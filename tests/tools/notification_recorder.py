@@ -2,8 +2,8 @@
 """A desktop notification service for tests: owns org.freedesktop.Notifications on the session bus
 it finds (run it under dbus-run-session, never on a real desktop's bus) and appends every Notify
 call to a file as one line of JSON: app_name, replaces_id, app_icon, summary, body, urgency (the
-hint's value, null when absent) and its D-Bus type ("y", a byte, as the protocol has it), hints' keys,
-expire_timeout and the id it answered.
+hint's value, null when absent) and its D-Bus type ("y", a byte, as the protocol has it), the
+hints' keys, expire_timeout and the id it answered.
 
     notification_recorder.py RECORD_FILE
 
