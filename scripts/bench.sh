@@ -28,7 +28,7 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANEL_BENCH=ON >/dev/null
 targets=(valtrona-panel valtrona-sim)
-[ "$have_benchmark" = 1 ] && targets+=(bench_receive bench_settings panel_measure panel_probe)
+[ "$have_benchmark" = 1 ] && targets+=(bench_receive bench_settings bench_history panel_measure panel_probe)
 cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
 mkdir -p "$out"
 
@@ -107,6 +107,12 @@ if [ "$have_benchmark" = 1 ]; then
     fs=$(sed -n 's/^store_fs: //p' "$out/settings-$i.err")
     settings_rows "$fs ($dir)" <"$out/settings-$i.csv" >>"$table"
   done
+
+  echo "== Event log"
+  # Raw figures only (history.csv): one append, the watch per report, --events, opening the file.
+  PANEL_BENCH_REPS=$reps "$build/bench/bench_history" "${min_time[@]}" \
+    --benchmark_out="$out/history.json" --benchmark_out_format=json \
+    --benchmark_format=csv >"$out/history.csv" 2>"$out/history.err" || status=$?
 
   echo "== Running window, offscreen"
   measure=("$build/bench/panel_measure" --startup-runs "$runs" --idle-seconds "$idle")

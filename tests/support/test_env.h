@@ -3,8 +3,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Gives a test program a settings store of its own: XDG_CONFIG_HOME (and HOME) point into a
-// temporary folder for the life of the object, so no test reads or writes the real user's store.
+// Gives a test program a settings store of its own: XDG_CONFIG_HOME, XDG_DATA_HOME (the history
+// file) and HOME point into a temporary folder for the life of the object, so no test reads or
+// writes the real user's files.
 // Create it before anything touches the store (first line of initTestCase, or a global).
 class TestStoreHome
 {
@@ -13,6 +14,7 @@ public:
     ~TestStoreHome();
 
     QString configHome() const;          // the XDG_CONFIG_HOME in force
+    QString dataHome() const;            // the XDG_DATA_HOME in force
     QString storeFile() const;           // <configHome>/ZTK Electronics/ValtronaAmp+.ini
     void removeStore();                  // deletes the store file (and its folder's leftovers)
 
@@ -23,5 +25,5 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldXdg, m_oldHome;
+    QByteArray m_oldXdg, m_oldDataXdg, m_oldHome;
 };

@@ -1,0 +1,357 @@
+#include "history/history_database.h"
+
+#include "history/schema.h"
+
+#include <QAtomicInt>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace {
+
+QAtomicInt g_connections;
+
+// SQLite's primary result codes that matter here.
+constexpr int kSqliteError = 1;
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteNotADatabase = 26;
+
+// A Qt SQL error as the operator reads it: SQLite's own words.
+QString describe(const QSqlError &error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown error") : text;
+}
+
+QSqlError exec(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return query.lastError();
+    return {};
+}
+
+// An error made here (not by SQLite), with the text the operator reads.
+QSqlError ownError(const QString &text)
+{
+    return QSqlError(QString(), text, QSqlError::ConnectionError);
+}
+
+} // namespace
+
+namespace history_sql {
+
+int resultCode(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xff : 0; // extended codes carry the primary one in their low byte
+}
+
+bool isDamage(int code)
+{
+    return code == kSqliteCorrupt || code == kSqliteNotADatabase;
+}
+
+} // namespace history_sql
+
+QString HistoryDatabase::defaultPath()
+{
+    // GenericDataLocation is $XDG_DATA_HOME, or ~/.local/share when it is unset.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/ZTK Electronics/ValtronaAmp+/history.sqlite");
+}
+
+HistoryDatabase::HistoryDatabase(const QString &path, Mode mode, QObject *parent)
+    : QObject(parent)
+    , m_path(path.isEmpty() ? defaultPath() : path)
+    , m_mode(mode)
+    , m_connection(QStringLiteral("history-%1").arg(g_connections.fetchAndAddRelaxed(1)))
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(m_path);
+    // A writer waits a moment for a reader that is recovering the log after a crash, never longer;
+    // a reader is a command-line tool and may wait for the writer's checkpoint.
+    db.setConnectOptions(mode == Mode::ReadOnly
+            ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000")
+            : QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
+
+    m_retry.setSingleShot(true);
+    m_retry.setTimerType(Qt::PreciseTimer);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        m_retryAllowed = true;
+        emit retryDue();
+    });
+}
+
+HistoryDatabase::~HistoryDatabase()
+{
+    closeConnection();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool HistoryDatabase::isOpen() const
+{
+    return QSqlDatabase::database(m_connection, false).isOpen();
+}
+
+void HistoryDatabase::closeConnection()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (db.isOpen())
+        db.close();
+}
+
+bool HistoryDatabase::open()
+{
+    if (m_mode == Mode::ReadOnly) {
+        closeConnection();
+        if (!QFileInfo(m_path).isFile()) {
+            m_lastError = QStringLiteral("there is no history file yet");
+            return false;
+        }
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (!db.isValid() || !db.open()) {
+            m_lastError = db.isValid() ? describe(db.lastError())
+                                       : QStringLiteral("Qt SQL's SQLite driver is missing");
+            return false;
+        }
+        m_lastError.clear();
+        return true;
+    }
+
+    QString error;
+    OpenResult result = openConnection(&error);
+    if (result == OpenResult::Damaged) {
+        QString movedTo;
+        QString moveError;
+        if (!moveAside(&movedTo, &moveError)) {
+            noteFailure(QStringLiteral("the file is damaged (%1) and could not be moved aside: %2")
+                            .arg(error, moveError));
+            return false;
+        }
+        emit movedAside(movedTo,
+            QStringLiteral("The history file was damaged (%1). It was moved aside as %2 and a new one "
+                           "was started.")
+                .arg(error, QFileInfo(movedTo).fileName()));
+        result = openConnection(&error);
+    }
+    if (result != OpenResult::Opened) {
+        closeConnection();
+        noteFailure(error);
+        return false;
+    }
+    return true;
+}
+
+HistoryDatabase::OpenResult HistoryDatabase::openConnection(QString *error)
+{
+    closeConnection();
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("cannot create the folder %1").arg(folder);
+        return OpenResult::Failed;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.isValid()) {
+        *error = QStringLiteral("Qt SQL's SQLite driver is missing");
+        return OpenResult::Failed;
+    }
+    if (!db.open()) {
+        *error = describe(db.lastError());
+        return history_sql::isDamage(history_sql::resultCode(db.lastError())) ? OpenResult::Damaged
+                                                                              : OpenResult::Failed;
+    }
+    const QSqlError failure = checkAndMigrate(db);
+    if (failure.isValid()) {
+        *error = describe(failure);
+        // A damaged file stays open for moveAside(), which must see its log before SQLite's close
+        // removes it.
+        if (history_sql::isDamage(history_sql::resultCode(failure)))
+            return OpenResult::Damaged;
+        closeConnection();
+        return OpenResult::Failed;
+    }
+    return OpenResult::Opened;
+}
+
+QSqlError HistoryDatabase::checkAndMigrate(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    // The first statement that reads the file: a file that is not a database fails here.
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return query.lastError();
+    const QString journal = query.next() ? query.value(0).toString() : QString();
+    if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        return ownError(
+            QStringLiteral("the file cannot keep a write-ahead log (journal mode \"%1\")").arg(journal));
+    // A kill or a crash never loses a committed event; a power cut may lose the last few, never the
+    // file. Writes then wait for no fsync but the checkpoint's.
+    if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+        return query.lastError();
+
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")))
+        return query.lastError();
+    const QString verdict = query.next() ? query.value(0).toString() : QString();
+    if (verdict != QLatin1String("ok")) {
+        // Reported as SQLite reports a malformed file, so that it counts as damage.
+        return QSqlError(QString(), QStringLiteral("failed SQLite's check: %1").arg(verdict),
+            QSqlError::StatementError, QString::number(kSqliteCorrupt));
+    }
+    query.finish();
+
+    auto version = [&query]() -> int {
+        return query.exec(QStringLiteral("PRAGMA user_version")) && query.next() ? query.value(0).toInt()
+                                                                                 : -1;
+    };
+    int current = version();
+    if (current < 0)
+        return query.lastError();
+    query.finish();
+    if (current >= history_schema::latestVersion())
+        return {}; // up to date, or written by a later panel whose steps only add to these
+
+    if (QSqlError e = exec(db, QStringLiteral("BEGIN IMMEDIATE")); e.isValid())
+        return e;
+    current = version(); // another copy may have brought it up to date meanwhile
+    query.finish();
+    QSqlError failure = current < 0 ? query.lastError() : QSqlError();
+    for (const history_schema::Step &step : history_schema::steps()) {
+        if (failure.isValid() || step.version <= current)
+            continue;
+        for (const QString &statement : step.statements) {
+            failure = exec(db, statement);
+            if (failure.isValid())
+                break;
+        }
+        if (!failure.isValid())
+            failure = exec(db, QStringLiteral("PRAGMA user_version = %1").arg(step.version));
+    }
+    if (!failure.isValid())
+        failure = exec(db, QStringLiteral("COMMIT"));
+    if (failure.isValid())
+        exec(db, QStringLiteral("ROLLBACK"));
+    return failure;
+}
+
+bool HistoryDatabase::moveAside(QString *movedTo, QString *error)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString target = m_path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo::exists(target + QStringLiteral("-wal")); ++n)
+        target = m_path + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+
+    // The log and the shared memory index go with the file, under the names SQLite looks for
+    // beside it, so that the moved file can still be opened with its log; left here, they would be
+    // taken for the new file's. The connection may still be open, and closing it removes the log
+    // (after folding what it can into the file), so each file gets its new name as a hard link
+    // first and loses the old one after the close; where the file system has no hard links, it is
+    // renamed after the close instead, as far as it is still there.
+    const QStringList suffixes { QString(), QStringLiteral("-wal"), QStringLiteral("-shm") };
+    QStringList linked;
+    for (const QString &suffix : suffixes) {
+        if (QFileInfo::exists(m_path + suffix)
+            && ::link(QFile::encodeName(m_path + suffix).constData(),
+                   QFile::encodeName(target + suffix).constData())
+                == 0)
+            linked << suffix;
+    }
+    closeConnection();
+    for (const QString &suffix : suffixes) {
+        QFile file(m_path + suffix);
+        if (!file.exists())
+            continue;
+        const bool done = linked.contains(suffix) ? file.remove() : file.rename(target + suffix);
+        if (!done && (suffix.isEmpty() || !file.remove())) {
+            *error = file.errorString();
+            return false;
+        }
+    }
+    *movedTo = target;
+    return true;
+}
+
+bool HistoryDatabase::ensureWritable()
+{
+    if (m_paused && !m_retryAllowed && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < m_retryMs)
+        return false;
+    m_retryAllowed = false;
+    // Someone removed or moved the file: writing on would go nowhere anybody can read.
+    if (isOpen() && !QFileInfo::exists(m_path))
+        closeConnection();
+    return isOpen() || open();
+}
+
+bool HistoryDatabase::write(const std::function<QSqlError(QSqlDatabase &)> &work)
+{
+    if (m_mode == Mode::ReadOnly || !ensureWritable())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlError failure = exec(db, QStringLiteral("BEGIN IMMEDIATE"));
+    const bool begun = !failure.isValid();
+    if (begun)
+        failure = work(db);
+    if (!failure.isValid())
+        failure = exec(db, QStringLiteral("COMMIT"));
+    if (failure.isValid()) {
+        // SQLite may have rolled back by itself ("no transaction is active", a plain SQLITE_ERROR);
+        // a connection that cannot roll back otherwise, or whose file turned out damaged, is
+        // opened afresh, and checked, at the next attempt.
+        const QSqlError rollback = begun ? exec(db, QStringLiteral("ROLLBACK")) : QSqlError();
+        if ((rollback.isValid() && history_sql::resultCode(rollback) != kSqliteError)
+            || history_sql::isDamage(history_sql::resultCode(failure)))
+            closeConnection();
+        noteFailure(describe(failure));
+        return false;
+    }
+    m_lastError.clear();
+    if (m_paused) {
+        m_paused = false;
+        m_told = false;
+        m_retry.stop();
+        emit writeRecovered();
+    }
+    return true;
+}
+
+QSqlDatabase HistoryDatabase::reader()
+{
+    if (!isOpen()) {
+        if (m_mode == Mode::ReadOnly)
+            open();
+        else
+            ensureWritable();
+    }
+    return QSqlDatabase::database(m_connection, false);
+}
+
+int HistoryDatabase::schemaVersion()
+{
+    QSqlDatabase db = reader();
+    if (!db.isOpen())
+        return -1;
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("PRAGMA user_version")) && query.next() ? query.value(0).toInt() : -1;
+}
+
+void HistoryDatabase::noteFailure(const QString &reason)
+{
+    m_lastError = reason;
+    m_paused = true;
+    m_retryAllowed = false;
+    m_sinceFailure.start();
+    m_retry.start(m_retryMs);
+    if (!m_told) {
+        m_told = true;
+        emit writeProblem(QStringLiteral("The history file %1 cannot be written: %2. Logging is paused and "
+                                         "resumes by itself when the file can be written again.")
+                              .arg(QDir::toNativeSeparators(m_path), reason));
+    }
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+// The panel's history file, one SQLite database shared by the event log and the samples. It keeps
+// the file's faults away from the wire and the window: nothing here throws, and no call waits for
+// more than a short busy timeout. A file that cannot be opened or written pauses writing: the
+// problem is told once per episode, writes are retried at most every retryInterval() (a write in
+// between returns false at once), and the first write that works again tells the recovery. A
+// damaged file (not a database, or failing SQLite's quick check when opened) is moved aside as
+// "<name>.damaged-<yyyyMMdd-hhmmss>" (UTC) with its -wal and -shm, and a new one is started.
+//
+// Opened read-only, it never creates, changes or moves anything and takes no lock that a writer
+// would wait for (write-ahead log), so a second process can read while the panel writes.
+//
+// Each object has a Qt SQL connection of its own; use it from the thread that created it.
+class HistoryDatabase : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Mode { ReadWrite, ReadOnly };
+
+    static constexpr int kDefaultRetryMs = 5000;
+
+    // $XDG_DATA_HOME/ZTK Electronics/ValtronaAmp+/history.sqlite (~/.local/share/... when unset),
+    // taken from the environment each time.
+    static QString defaultPath();
+
+    // `path` empty: defaultPath(). Nothing is opened yet: connect the signals, then open().
+    explicit HistoryDatabase(
+        const QString &path = {}, Mode mode = Mode::ReadWrite, QObject *parent = nullptr);
+    ~HistoryDatabase() override;
+
+    QString path() const { return m_path; }
+    Mode mode() const { return m_mode; }
+
+    // Opens the file now: for writing, creates its folder and the file, sets write-ahead logging,
+    // checks it and brings its tables up to date. False when that failed (writing is then paused
+    // and the problem told) or, read-only, when there is no readable file.
+    bool open();
+    bool isOpen() const;
+    bool isPaused() const { return m_paused; }
+    // Why the last open or write failed, for the operator; empty once one works again.
+    QString lastError() const { return m_lastError; }
+    // The file's PRAGMA user_version: 0 for a new file, -1 when it cannot be read.
+    int schemaVersion();
+
+    // Runs `work` in one write transaction and commits it when `work` returns no error (a default
+    // QSqlError); otherwise rolls it back, and the error counts as a failure of the file. Returns
+    // whether it is committed. False at once, without touching the disk, in read-only mode and while
+    // paused with no retry due.
+    bool write(const std::function<QSqlError(QSqlDatabase &)> &work);
+
+    // The connection to read through, opened when needed; not open when the file cannot be read.
+    QSqlDatabase reader();
+
+    void setRetryInterval(int ms) { m_retryMs = ms; }
+    int retryInterval() const { return m_retryMs; }
+
+signals:
+    // Writing stopped working: once per episode, with a text for the operator.
+    void writeProblem(const QString &text);
+    // A write worked again after a problem.
+    void writeRecovered();
+    // While paused, every retryInterval(): the time to try again with what is waiting.
+    void retryDue();
+    // A damaged file was moved aside to `movedTo` and a new one started; `text` for the operator.
+    void movedAside(const QString &movedTo, const QString &text);
+
+private:
+    enum class OpenResult { Opened, Failed, Damaged };
+    OpenResult openConnection(QString *error);
+    QSqlError checkAndMigrate(QSqlDatabase &db);
+    bool moveAside(QString *movedTo, QString *error);
+    bool ensureWritable();
+    void noteFailure(const QString &reason);
+    void closeConnection();
+
+    QString m_path;
+    Mode m_mode;
+    QString m_connection;
+    bool m_paused = false;
+    bool m_told = false;
+    bool m_retryAllowed = false;
+    int m_retryMs = kDefaultRetryMs;
+    QElapsedTimer m_sinceFailure;
+    QTimer m_retry;
+    QString m_lastError;
+};
+
+namespace history_sql {
+
+// The SQLite result code of a Qt SQL error (its primary part), 0 when there is none.
+int resultCode(const QSqlError &error);
+// True for the codes that mean the file itself is damaged (not a database, malformed).
+bool isDamage(int resultCode);
+
+} // namespace history_sql
