@@ -6,11 +6,12 @@
 
 class QTextStream;
 
-// Comma-separated text as RFC 4180 has it: rows end with CR LF, and a field holding a comma, a
-// double quote, a CR or an LF is put in double quotes with its own double quotes doubled.
+// Comma-separated text with RFC 4180 quoting: a field holding a comma, a double quote, a CR or an LF
+// is put in double quotes with its own double quotes doubled. Rows end with LF, as text files and
+// the tools that read them on this system expect.
 namespace csv {
 
-constexpr const char *kLineEnd = "\r\n";
+constexpr const char *kLineEnd = "\n";
 
 // One field, quoted when it has to be.
 QString field(QStringView text);

@@ -164,9 +164,9 @@ void TestHistoryEvents::timesInUtcWithMilliseconds()
     QVERIFY(log.append(QStringLiteral("alarm on"), QStringLiteral("SWR ALARM")));
     QVERIFY(log.append(QStringLiteral("alarm off"), QStringLiteral("SWR ALARM")));
     QCOMPARE(csvOf(log),
-        QByteArray("time,event,detail\r\n"
-                   "2024-05-01T10:00:01.005Z,alarm on,SWR ALARM\r\n"
-                   "2024-12-31T23:59:59.999Z,alarm off,SWR ALARM\r\n"));
+        QByteArray("time,event,detail\n"
+                   "2024-05-01T10:00:01.005Z,alarm on,SWR ALARM\n"
+                   "2024-12-31T23:59:59.999Z,alarm off,SWR ALARM\n"));
     QCOMPARE(log.all().first().time.timeSpec(), Qt::UTC);
 }
 
@@ -200,8 +200,8 @@ void TestHistoryEvents::csvQuoting()
     QVERIFY(log.append(QStringLiteral("panel closed")));
     bool ok = false;
     QCOMPARE(csvOf(log, &ok),
-        "time,event,detail\r\n2024-05-01T10:00:00.000Z,settings downloaded," + field
-            + "\r\n2024-05-01T10:00:01.000Z,panel closed,\r\n");
+        "time,event,detail\n2024-05-01T10:00:00.000Z,settings downloaded," + field
+            + "\n2024-05-01T10:00:01.000Z,panel closed,\n");
     QVERIFY(ok);
     QCOMPARE(log.all().first().detail, detail);
 }
@@ -249,7 +249,7 @@ void TestHistoryEvents::readerBesideWriter()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("other-writer"));
     bool ok = false;
-    QCOMPARE(csvOf(read, &ok).count("\r\n"), 4);
+    QCOMPARE(csvOf(read, &ok).count("\n"), 4);
     QVERIFY(ok);
 }
 
@@ -260,7 +260,7 @@ void TestHistoryEvents::readerOfMissingFile()
     QVERIFY(!reader.open());
     EventLog log(reader);
     bool ok = false;
-    QCOMPARE(csvOf(log, &ok), QByteArray("time,event,detail\r\n"));
+    QCOMPARE(csvOf(log, &ok), QByteArray("time,event,detail\n"));
     QVERIFY(ok);
     QVERIFY(log.all().isEmpty());
     QVERIFY(!QFileInfo::exists(QFileInfo(missing).absolutePath())); // not even its folder
