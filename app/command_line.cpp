@@ -98,7 +98,14 @@ CommandLine CommandLine::parse(const QStringList &arguments)
 
     // The modes that come with the event log, the history and the monitor. Declared so that the
     // help and the manual page show the whole command line; until they are there, each ends here.
-    for (const QCommandLineOption *o : { &events, &exportCsv, &metricsDir, &headless }) {
+    if (parser.isSet(events)) {
+        if (parser.isSet(exportCsv) || parser.isSet(metricsDir) || parser.isSet(headless))
+            return usageError(QStringLiteral("--events goes alone."));
+        CommandLine line;
+        line.action = Action::PrintEvents;
+        return line;
+    }
+    for (const QCommandLineOption *o : { &exportCsv, &metricsDir, &headless }) {
         if (parser.isSet(*o))
             return usageError(QStringLiteral("--%1 is not available yet.").arg(o->names().constLast()));
     }

@@ -11,6 +11,7 @@ struct CommandLine {
     enum class Action {
         RunWindow, // start the window
         Exit, // print `output` and `error`, and end with `exitStatus`
+        PrintEvents, // print the event log as CSV and end
     };
 
     // The exit status of a command line that cannot be followed.

@@ -9,8 +9,8 @@ TransmitterSession::TransmitterSession(QObject *parent)
 {
     connect(&m_runner, &ScriptRunner::progress, this, &TransmitterSession::progress);
     connect(&m_runner, &ScriptRunner::runningChanged, this, &TransmitterSession::onRunningChanged);
-    connect(&m_runner, &ScriptRunner::finished, this, [this] { emit scriptEnded(true); });
-    connect(&m_runner, &ScriptRunner::failed, this, [this] { emit scriptEnded(false); });
+    connect(&m_runner, &ScriptRunner::finished, this, [this] { onScriptEnded(true); });
+    connect(&m_runner, &ScriptRunner::failed, this, [this] { onScriptEnded(false); });
 
     connect(&m_check, &PortCheck::missingPort, this, &TransmitterSession::missingPort);
     connect(&m_check, &PortCheck::linkProblem, this, &TransmitterSession::linkProblem);
@@ -85,6 +85,15 @@ TransmitterSession::Outcome TransmitterSession::downloadAmplifier()
         emit refused(*error);
         return Outcome::Refused;
     }
+    const SettingsRecord &r = settingsRecord();
+    m_sent = QStringLiteral("TXPower=%1, SWRAlarm=%2, AmpTempAlarm=%3, VoltageAlarm=%4, CurrentAlarm=%5, "
+                            "AutoFanTemp=%6")
+                 .arg(r.TXPower)
+                 .arg(r.SWRAlarm)
+                 .arg(r.AmpTempAlarm)
+                 .arg(r.VoltageAlarm)
+                 .arg(r.CurrentAlarm)
+                 .arg(r.AutoFanTemp);
     return run(Script::Amplifier, std::get<scripts::Script>(built));
 }
 
@@ -96,6 +105,7 @@ TransmitterSession::Outcome TransmitterSession::downloadLogo()
         return Outcome::Busy;
     if (check(CheckOrigin::Command) != CheckResult::Ready)
         return Outcome::NoPort;
+    m_sent = QStringLiteral("\"%1\" / \"%2\"").arg(settingsRecord().LogoLine1, settingsRecord().LogoLine2);
     return run(Script::Logo, scripts::logo(settingsRecord()));
 }
 
@@ -105,6 +115,8 @@ void TransmitterSession::applyPortChoice()
         return;
     m_check.portChosen();
     check(CheckOrigin::PortChoice);
+    const int port = settingsRecord().COMSelected;
+    emit portChosen(port, port_map::devicePath(port));
 }
 
 void TransmitterSession::releasePort()
@@ -136,6 +148,7 @@ void TransmitterSession::onRunningChanged(bool running)
     // hold the wire for seconds, are told to the window.
     const bool download = m_script != Script::Status;
     if (!running) {
+        m_ended = m_script;
         m_script = Script::None;
         if (m_closeAfterScript) {
             m_closeAfterScript = false;
@@ -146,4 +159,15 @@ void TransmitterSession::onRunningChanged(bool running)
         emit runningChanged(running);
     if (!running && m_shutDown)
         emit released();
+}
+
+void TransmitterSession::onScriptEnded(bool whole)
+{
+    const Script ended = m_ended;
+    m_ended = Script::None;
+    emit scriptEnded(whole);
+    if (ended == Script::Amplifier)
+        emit amplifierDownloaded(whole, m_sent);
+    else if (ended == Script::Logo)
+        emit logoDownloaded(whole, m_sent);
 }

@@ -105,6 +105,11 @@ signals:
     void scriptEnded(bool ok);
     // After shutDown(): nothing runs and the port is closed.
     void released();
+    // A download ended: whole, or stopped early. `sent` says what it carried, in the record's words.
+    void amplifierDownloaded(bool whole, const QString &sent);
+    void logoDownloaded(bool whole, const QString &sent);
+    // The operator chose a port (after the choice's own port check).
+    void portChosen(int port, const QString &device);
 
 private:
     enum class Script { None, Status, Amplifier, Logo };
@@ -113,6 +118,7 @@ private:
     Outcome run(Script kind, const scripts::Script &script);
     Outcome requestStatus(CheckOrigin origin);
     void onRunningChanged(bool running);
+    void onScriptEnded(bool whole);
 
     SerialLink m_link;
     PortCheck m_check{m_link};
@@ -120,6 +126,8 @@ private:
     StatusMonitor m_monitor{m_link};
     std::function<bool()> m_tickHeld;
     Script m_script = Script::None;
+    Script m_ended = Script::None; // the script whose end is being told
+    QString m_sent; // what the running download carries
     bool m_autoRead = false;
     bool m_closeAfterScript = false;
     bool m_shutDown = false;

@@ -11,6 +11,7 @@ class TestCommandLine : public QObject
 private slots:
     void outcome_data();
     void outcome();
+    void events();
     void helpNamesEveryOption();
 };
 
@@ -45,8 +46,8 @@ void TestCommandLine::outcome_data()
                                 << "--from and --to go with --export-csv";
 
     // Declared, with their help, ahead of the modes behind them.
-    QTest::newRow("--events") << QStringList { "--events" } << false << 2 << QString()
-                              << "valtrona-panel: --events is not available yet.";
+    QTest::newRow("--events with another mode") << QStringList { "--events", "--headless" } << false << 2
+                                                << QString() << "--events goes alone.";
     QTest::newRow("--export-csv") << QStringList { "--export-csv", "out.csv", "--from", "2026-01-01T00:00" }
                                   << false << 2 << QString() << "--export-csv is not available yet.";
     QTest::newRow("--metrics-dir") << QStringList { "--metrics-dir", "/tmp" } << false << 2 << QString()
@@ -61,6 +62,13 @@ void TestCommandLine::outcome_data()
     QTest::newRow("-style=") << QStringList { "-style=Fusion" } << true << 0 << QString() << QString();
     QTest::newRow("-reverse and geometry") << QStringList { "-reverse", "-qwindowgeometry", "800x600+0+0" }
                                            << true << 0 << QString() << QString();
+}
+
+void TestCommandLine::events()
+{
+    const CommandLine command = CommandLine::parse(QStringList { "valtrona-panel", "--events" });
+    QCOMPARE(command.action, CommandLine::Action::PrintEvents);
+    QCOMPARE(command.exitStatus, 0);
 }
 
 void TestCommandLine::outcome()

@@ -123,7 +123,7 @@ void TestUiTrayState::toolTips_data()
     QTest::addColumn<bool>("stopped");
     QTest::addColumn<QString>("expected");
     QTest::newRow("all clear") << "00000"
-                               << "" << false << "ValtronaAmp+ V4.1\nNo alarm";
+                               << "" << false << "ValtronaAmp+ V4.1";
     QTest::newRow("one alarm") << "01000"
                                << "" << false << "ValtronaAmp+ V4.1\nSWR ALARM";
     QTest::newRow("three alarms") << "10101"

@@ -1,5 +1,6 @@
 #include "ui/form1.h"
 #include "ui/artwork.h"
+#include "ui/notices.h"
 #include "ui/tray.h"
 
 #include "link/port_map.h"
@@ -28,6 +29,7 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent)
     setWindowIcon(artwork::panelIcon());
     m_tray = new Tray(windowIcon(), this);
     connect(m_tray, &Tray::activated, this, &Form1::Systray_Activated);
+    m_notices = new Notices(m_station, *m_tray, *this, this);
 
     wireStatus();
     wireBoundControls();
@@ -86,6 +88,7 @@ void Form1::Form_Load()
 
     port_map::writeMissingDefaults();
     m_session.startUp();
+    m_station.noteStarted();
 }
 
 // The client area is the central widget and the status bar; the menu bar stands above it.
@@ -99,6 +102,12 @@ bool Form1::event(QEvent *event)
     // The status bar shows the progress report; hovering a menu must not wipe it.
     if (event->type() == QEvent::StatusTip)
         return true;
+    // Notifications are quiet only while the window is in front, showing all itself.
+    if (m_notices
+        && (event->type() == QEvent::Show || event->type() == QEvent::Hide
+            || event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate
+            || event->type() == QEvent::WindowStateChange))
+        QTimer::singleShot(0, m_notices, &Notices::updateQuiet);
     return QMainWindow::event(event);
 }
 

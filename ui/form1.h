@@ -2,6 +2,7 @@
 
 #include "session/session.h"
 #include "settings/record.h"
+#include "station/station.h"
 #include "ui/setting_binder.h"
 
 #include <QHash>
@@ -11,7 +12,9 @@
 #include <array>
 
 class AlarmShape;
+class EventsWindow;
 class FrmSetup;
+class Notices;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -48,6 +51,8 @@ public:
     QString statusText() const;
 
     TransmitterSession &session() { return m_session; }
+    Station &station() { return m_station; }
+    Notices &notices() { return *m_notices; }
     Tray &tray() { return *m_tray; }
     QTimer &timer1() { return m_timer1; }
 
@@ -58,6 +63,7 @@ public:
     void Timer1_Timer();
     void Systray_Activated();
     void SetupMnu_Click();
+    void EventsMnu_Click();
     void Exitmnu_Click();
 
     // Buttons.
@@ -150,6 +156,7 @@ private:
     void showProblem(const QString &text);
     void onRunningChanged(bool running);
     void showRefused(const QString &text);
+    void showHistoryProblem(const QString &text);
 
     // form1_lifecycle.cpp
     void sendToTray();
@@ -163,6 +170,9 @@ private:
     }
 
     TransmitterSession m_session;
+    Station m_station{m_session};
+    Notices *m_notices = nullptr;
+    EventsWindow *m_events = nullptr;
     QTimer m_timer1;
     Tray *m_tray = nullptr;
     FrmSetup *m_frmSetup = nullptr;
@@ -200,5 +210,6 @@ private:
     QHash<QObject *, Handler> m_pressHandlers;
     QPointer<QMessageBox> m_missingPortBox;
     QPointer<QMessageBox> m_saveFailureBox;
+    QPointer<QMessageBox> m_historyProblemBox;
     bool m_closing = false;
 };

@@ -213,6 +213,10 @@ void Form1::buildMenu()
     setup->setObjectName("SetupMnu");
     QAction *exit = file->addAction(tr("E&xit"), this, &Form1::Exitmnu_Click);
     exit->setObjectName("Exitmnu");
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    view->setObjectName("viewmnu");
+    QAction *events = view->addAction(tr("&Events..."), this, &Form1::EventsMnu_Click);
+    events->setObjectName("EventsMnu");
 }
 
 void Form1::buildAmplifierBoard(QWidget *central)

@@ -1,6 +1,7 @@
 // The window's lifecycle: to the tray and back, handing the front to another window of the program,
 // and closing.
 #include "ui/form1.h"
+#include "ui/events_window.h"
 #include "ui/frm_setup.h"
 #include "ui/tray.h"
 
@@ -82,6 +83,16 @@ void Form1::SetupMnu_Click()
     ShowWithHourglass(*m_frmSetup);
 }
 
+void Form1::EventsMnu_Click()
+{
+    if (!m_events)
+        m_events = new EventsWindow(m_station.log(), this);
+    m_events->refresh();
+    m_events->show();
+    m_events->raise();
+    m_events->activateWindow();
+}
+
 void Form1::Exitmnu_Click()
 {
     close();
@@ -96,6 +107,7 @@ void Form1::closeEvent(QCloseEvent *event)
     Form_Unload();
     event->accept();
     m_closing = true;
+    m_station.noteClosed();
     m_timer1.stop();
     m_session.shutDown();
     // The program ends once no window of it is left; that test runs after this window has gone.

@@ -55,6 +55,8 @@ void Form1::wireStatus()
         return active && isOtherWindowOfOurs(active);
     });
 
+    connect(&m_station, &Station::problem, this, &Form1::showHistoryProblem);
+
     SettingsStore &store = SettingsStore::instance();
     connect(&store, &SettingsStore::saveFailed, this, &Form1::showSaveFailure);
     connect(&store, &SettingsStore::saveRecovered, this,
@@ -128,6 +130,16 @@ void Form1::showSaveFailure(const QString &text)
         return;
     m_saveFailureBox = openMessage(this, "SaveFailureMessage", text, QMessageBox::Warning);
     connect(m_saveFailureBox, &QDialog::finished, this, [this] { m_saveFailureBox = nullptr; });
+}
+
+// Told once per episode: the history file signals the start of one only. The wire goes on.
+void Form1::showHistoryProblem(const QString &text)
+{
+    statusBar()->showMessage(text);
+    if (m_historyProblemBox)
+        return;
+    m_historyProblemBox = openMessage(this, "HistoryProblemMessage", text, QMessageBox::Warning);
+    connect(m_historyProblemBox, &QDialog::finished, this, [this] { m_historyProblemBox = nullptr; });
 }
 
 void Form1::onRunningChanged(bool running)

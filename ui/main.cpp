@@ -3,10 +3,39 @@
 #include "ui/single_instance.h"
 
 #include "app/command_line.h"
+#include "history/event_log.h"
+#include "history/history_database.h"
 #include "settings/store.h"
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
+
+namespace {
+
+// --events: the whole event log as CSV on standard output, oldest first. Reads the history file
+// without changing it, with no display, while a panel may be writing to it.
+int printEvents(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    HistoryDatabase database(HistoryDatabase::defaultPath(), HistoryDatabase::Mode::ReadOnly);
+    database.open();
+    EventLog log(database);
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "valtrona-panel: cannot write to standard output\n");
+        return 1;
+    }
+    if (!log.writeCsv(out)) {
+        out.flush();
+        std::fprintf(stderr, "valtrona-panel: the event log %s cannot be read: %s\n",
+            qPrintable(database.path()), qPrintable(database.lastError()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -14,6 +43,8 @@ int main(int argc, char *argv[])
     const CommandLine command = CommandLine::parse(argc, argv);
     if (command.action == CommandLine::Action::Exit)
         return command.answer();
+    if (command.action == CommandLine::Action::PrintEvents)
+        return printEvents(argc, argv);
 
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("ZTK Electronics"));

@@ -66,8 +66,7 @@ QString trayToolTip(const WatchState &state)
                 ? QStringLiteral("No report since %1")
                       .arg(state.lastReport.toLocalTime().toString(QStringLiteral("hh:mm:ss")))
                 : QStringLiteral("No report yet"));
-    if (lines.size() == 1)
-        lines << QStringLiteral("No alarm");
+    // All clear: the tooltip the tray has always had, and nothing more.
     return lines.join(u'\n');
 }
 

@@ -22,7 +22,7 @@ PanelState panelStateOf(const WatchState &state);
 QIcon stateIcon(PanelState state);
 
 // "ValtronaAmp+ V4.1", then the state in words: the captions of the alarms that are on, then
-// "Link lost on <device>" or "No report since hh:mm:ss" (local time); "No alarm" when all is clear.
+// "Link lost on <device>" or "No report since hh:mm:ss" (local time); the first line alone when all is clear.
 QString trayToolTip(const WatchState &state);
 
 } // namespace artwork

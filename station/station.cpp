@@ -1,0 +1,63 @@
+#include "station/station.h"
+
+#include "session/session.h"
+#include "settings/store.h"
+
+namespace {
+constexpr int kUptimeField = 12; // "Uptime=" among the report's fields
+}
+
+Station::Station(TransmitterSession &session, const QString &databasePath, QObject *parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_database(databasePath.isEmpty() ? HistoryDatabase::defaultPath() : databasePath)
+{
+    connect(&m_database, &HistoryDatabase::writeProblem, this, &Station::problem);
+    connect(&m_database, &HistoryDatabase::movedAside, this,
+            [this](const QString &, const QString &text) { emit problem(text); });
+    m_database.open();
+
+    connect(&m_watch, &TransmitterWatch::event, this,
+            [this](const WatchEvent &e) { m_log.append(e.text, e.detail); });
+
+    connect(&session, &TransmitterSession::displayChanged, this, [this] {
+        const report::Display &d = m_session.display();
+        watch::Alarms alarms {};
+        for (size_t i = 0; i < alarms.size() && i < d.alarms.size(); ++i)
+            alarms[i] = d.alarms[i];
+        m_watch.report(alarms, d.texts[kUptimeField]);
+    });
+    connect(&session, &TransmitterSession::linkChanged, this, [this](bool open, const QString &device) {
+        if (open) {
+            m_device = device;
+            m_watch.linkUp(device);
+        }
+    });
+    connect(&session, &TransmitterSession::linkFailed, this, [this](LinkFailure kind, const QString &) {
+        if (kind == LinkFailure::Lost || kind == LinkFailure::WriteFailed)
+            m_watch.linkLost(m_device);
+    });
+    connect(&session, &TransmitterSession::staleChanged, this, [this](bool stale) {
+        // A lost link says it all: its own event, not a second one for the silence that follows.
+        if (stale && !m_watch.state().linkLost)
+            m_watch.reportsStopped(m_session.lastReportTime());
+        else if (!stale)
+            m_watch.reportsResumed();
+    });
+    connect(&session, &TransmitterSession::amplifierDownloaded, this, [this](bool whole, const QString &sent) {
+        m_watch.noteAction(WatchEvent::Kind::SettingsDownloaded, whole ? sent : sent + QStringLiteral(" (stopped early)"));
+    });
+    connect(&session, &TransmitterSession::logoDownloaded, this, [this](bool whole, const QString &sent) {
+        m_watch.noteAction(WatchEvent::Kind::LogoDownloaded, whole ? sent : sent + QStringLiteral(" (stopped early)"));
+    });
+    connect(&session, &TransmitterSession::portChosen, this, [this](int port, const QString &device) {
+        m_watch.noteAction(WatchEvent::Kind::PortChosen, QStringLiteral("COM %1 (%2)").arg(port).arg(device));
+    });
+
+    SettingsStore &store = SettingsStore::instance();
+    connect(&store, &SettingsStore::saveFailed, this,
+            [this](const QString &text) { m_watch.noteAction(WatchEvent::Kind::StoreFailing, text); });
+    connect(&store, &SettingsStore::saveRecovered, this, [this] { m_watch.noteAction(WatchEvent::Kind::StoreWorking); });
+}
+
+Station::~Station() = default;

@@ -1,0 +1,70 @@
+#include "ui/notices.h"
+
+#include "notify/notification_settings.h"
+#include "settings/store.h"
+#include "station/station.h"
+#include "ui/tray.h"
+#include "ui/tray_state.h"
+
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+Notices::Notices(Station &station, Tray &tray, QWidget &window, QObject *parent)
+    : QObject(parent)
+    , m_station(station)
+    , m_tray(tray)
+    , m_window(window)
+{
+    NotificationSettings::addDefaults(SettingsStore::instance());
+    m_scheduler.policy().setSettings(NotificationSettings::load(SettingsStore::instance()));
+    connect(&station.watch(), &TransmitterWatch::event, &m_scheduler, &NotificationScheduler::handle);
+    connect(&m_scheduler, &NotificationScheduler::notification, this, &Notices::show);
+    connect(&station.watch(), &TransmitterWatch::stateChanged, this, &Notices::showState);
+    showState();
+}
+
+void Notices::updateQuiet()
+{
+    m_scheduler.setQuiet(m_window.isVisible() && m_window.isActiveWindow() && !m_window.isMinimized());
+}
+
+DesktopNotifier &Notices::notifier()
+{
+    if (!m_notifier) {
+        m_notifier = std::make_unique<DesktopNotifier>();
+        connect(m_notifier.get(), &DesktopNotifier::failed, this,
+                [this](const Notification &n, const QString &) { showOnTray(n); });
+    }
+    return *m_notifier;
+}
+
+void Notices::show(const Notification &n)
+{
+    if (m_serviceKnown < 0)
+        m_serviceKnown = notifier().isServiceAvailable() ? 1 : 0;
+    if (m_serviceKnown)
+        notifier().notify(n);
+    else
+        showOnTray(n);
+}
+
+// Without a notification service the tray icon speaks, when it is there; a hidden window always has
+// its tray icon.
+void Notices::showOnTray(const Notification &n)
+{
+    if (!m_tray.isShown())
+        return;
+    const QSystemTrayIcon::MessageIcon icon = n.urgency == WatchEvent::Urgency::Critical
+        ? QSystemTrayIcon::Critical
+        : QSystemTrayIcon::Information;
+    m_tray.icon()->showMessage(n.summary, n.body, icon);
+}
+
+void Notices::showState()
+{
+    const WatchState &state = m_station.watch().state();
+    const QIcon icon = artwork::stateIcon(artwork::panelStateOf(state));
+    m_window.setWindowIcon(icon);
+    m_tray.icon()->setIcon(icon);
+    m_tray.icon()->setToolTip(artwork::trayToolTip(state));
+}
