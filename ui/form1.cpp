@@ -87,6 +87,7 @@ void Form1::Form_Load()
         fillList(*threshold);
 
     port_map::writeMissingDefaults();
+    m_notices->loadSettings();
     m_session.startUp();
     m_station.noteStarted();
 }

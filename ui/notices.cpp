@@ -15,12 +15,16 @@ Notices::Notices(Station &station, Tray &tray, QWidget &window, QObject *parent)
     , m_tray(tray)
     , m_window(window)
 {
-    NotificationSettings::addDefaults(SettingsStore::instance());
-    m_scheduler.policy().setSettings(NotificationSettings::load(SettingsStore::instance()));
     connect(&station.watch(), &TransmitterWatch::event, &m_scheduler, &NotificationScheduler::handle);
     connect(&m_scheduler, &NotificationScheduler::notification, this, &Notices::show);
     connect(&station.watch(), &TransmitterWatch::stateChanged, this, &Notices::showState);
     showState();
+}
+
+void Notices::loadSettings()
+{
+    NotificationSettings::addDefaults(SettingsStore::instance());
+    m_scheduler.policy().setSettings(NotificationSettings::load(SettingsStore::instance()));
 }
 
 void Notices::updateQuiet()

@@ -19,6 +19,10 @@ class Notices : public QObject
 public:
     Notices(Station &station, Tray &tray, QWidget &window, QObject *parent = nullptr);
 
+    // Reads the [Notifications] group, writing its keys with their defaults where missing so that
+    // the operator can see and edit them. At start-up, after the store has been loaded.
+    void loadSettings();
+
     // Quiet while the window is the active window: it shows everything itself.
     void updateQuiet();
 
