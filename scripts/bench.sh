@@ -28,7 +28,7 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANEL_BENCH=ON >/dev/null
 targets=(valtrona-panel valtrona-sim)
-[ "$have_benchmark" = 1 ] && targets+=(bench_receive bench_settings bench_history panel_measure panel_probe)
+[ "$have_benchmark" = 1 ] && targets+=(bench_receive bench_settings bench_history bench_notify panel_measure panel_probe)
 cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
 mkdir -p "$out"
 
@@ -113,6 +113,10 @@ if [ "$have_benchmark" = 1 ]; then
   PANEL_BENCH_REPS=$reps "$build/bench/bench_history" "${min_time[@]}" \
     --benchmark_out="$out/history.json" --benchmark_out_format=json \
     --benchmark_format=csv >"$out/history.csv" 2>"$out/history.err" || status=$?
+
+  echo "== Report to notification"
+  bash scripts/bench-notify.sh "$build" 400 >"$out/notify.txt" 2>"$out/notify.err" || status=$?
+  cat "$out/notify.txt"
 
   echo "== Running window, offscreen"
   measure=("$build/bench/panel_measure" --startup-runs "$runs" --idle-seconds "$idle")
