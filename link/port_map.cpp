@@ -117,9 +117,17 @@ QString devicePath(int port)
         c.stamp = now;
         c.valid = true;
     }
-    // A key left blank by hand means "the usual device", not "no device".
+    // A key left blank by hand means "the usual device", not "no device". A name without a folder
+    // ("ttyUSB0") is a device under /dev, as the serial library takes it, never a file in the
+    // working folder.
     const QString &stored = c.stored[size_t(port)];
-    return stored.isEmpty() ? defaultDevice(port) : stored;
+    if (stored.isEmpty())
+        return defaultDevice(port);
+#ifdef Q_OS_UNIX
+    if (!stored.startsWith(QLatin1Char('/')))
+        return QLatin1String("/dev/") + stored;
+#endif
+    return stored;
 }
 
 bool writeMissingDefaults()

@@ -157,6 +157,15 @@ LinkFailure SerialLink::open(int port, const QString &device)
     const QString path = device;
     if (path.isEmpty() || !QFileInfo::exists(path))
         return fail(LinkFailure::Missing, missingText(m_port, path));
+#ifdef Q_OS_UNIX
+    // Only a character device is a serial port; anything else (a file, a folder, a pipe that would
+    // block the open) is refused before the serial library touches it.
+    struct stat node {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &node) == 0 && !S_ISCHR(node.st_mode))
+        return fail(LinkFailure::Other,
+            QStringLiteral("%1 (COM %2) is not a serial device").arg(path).arg(port));
+#endif
 
     m_serial->setPortName(path);
     m_serial->setBaudRate(QSerialPort::Baud9600);

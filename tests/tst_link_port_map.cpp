@@ -20,6 +20,8 @@ private slots:
     void writesMissingKeysAndKeepsEdited();
     void editedKeyLeadsTheLinkToTheDevice_data();
     void editedKeyLeadsTheLinkToTheDevice();
+    void nameWithoutFolderIsUnderDev();
+    void handEditIsSeenWithoutRestart();
 
 private:
     TestStoreHome *m_home = nullptr;
@@ -103,6 +105,38 @@ void TestPortMap::editedKeyLeadsTheLinkToTheDevice()
     QCOMPARE(link.openDevicePath(), pty.path());
     QVERIFY(link.write(QByteArray::fromHex("00464d")));
     QCOMPARE(pty.waitForWritten(3).toHex(), QByteArray("00464d"));
+}
+
+// "ttyUSB0" is /dev/ttyUSB0, as the serial library opens it: never a file of that name in the
+// working folder, which the existence check would otherwise find and the library then miss.
+void TestPortMap::nameWithoutFolderIsUnderDev()
+{
+    QTemporaryDir cwd;
+    QVERIFY(cwd.isValid());
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(cwd.path()));
+    QFile decoy(QStringLiteral("ttyVALTRONA9"));
+    QVERIFY(decoy.open(QIODevice::WriteOnly));
+    decoy.close();
+    m_home->writeStore("[Ports]\nCOM3=ttyVALTRONA9\nCOM4=null\n");
+
+    QCOMPARE(port_map::devicePath(3), QStringLiteral("/dev/ttyVALTRONA9"));
+    SerialLink link;
+    QCOMPARE(link.open(3, port_map::devicePath(3)), LinkFailure::Missing);
+    // A character device that is no serial port is refused by the serial library, not taken.
+    QCOMPARE(port_map::devicePath(4), QStringLiteral("/dev/null"));
+    const LinkFailure null = link.open(4, port_map::devicePath(4));
+    QVERIFY(null != LinkFailure::None && null != LinkFailure::Missing);
+    QVERIFY(QDir::setCurrent(before));
+}
+
+// The map is read again when the file changes, and only then.
+void TestPortMap::handEditIsSeenWithoutRestart()
+{
+    m_home->writeStore("[Ports]\nCOM5=/dev/ttyFIRST\n");
+    QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttyFIRST"));
+    m_home->writeStore("[Ports]\nCOM5=/dev/ttySECOND\n");
+    QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttySECOND"));
 }
 
 QTEST_GUILESS_MAIN(TestPortMap)

@@ -174,6 +174,7 @@ void TestSerialLink::notASerialDevice_data()
     QTest::addColumn<bool>("folder");
     QTest::newRow("plain file") << QStringLiteral("notes.txt") << false;
     QTest::newRow("folder") << QStringLiteral("serial") << true;
+    QTest::newRow("named pipe") << QStringLiteral("fifo") << false; // an open would block
 }
 
 void TestSerialLink::notASerialDevice()
@@ -185,6 +186,8 @@ void TestSerialLink::notASerialDevice()
     const QString path = m_dir->filePath(name);
     if (folder) {
         QVERIFY(QDir().mkpath(path));
+    } else if (name == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));

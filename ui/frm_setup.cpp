@@ -1,6 +1,7 @@
 #include "ui/frm_setup.h"
 
 #include "session/session.h"
+#include "ui/plain_text.h"
 #include "link/port_map.h"
 #include "settings/record.h"
 #include "settings/store.h"
@@ -194,7 +195,7 @@ void FrmSetup::unload()
 void FrmSetup::updateTooltips()
 {
     for (int i = 0; i < m_combo2->count(); ++i)
-        m_combo2->setItemData(i, describePort(i + 1), Qt::ToolTipRole);
+        m_combo2->setItemData(i, plainToolTip(describePort(i + 1)), Qt::ToolTipRole);
 }
 
 void ShowWithHourglass(FrmSetup &form)

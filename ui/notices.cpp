@@ -3,6 +3,7 @@
 #include "notify/notification_settings.h"
 #include "settings/store.h"
 #include "station/station.h"
+#include "ui/plain_text.h"
 #include "ui/tray.h"
 #include "ui/tray_state.h"
 
@@ -70,5 +71,5 @@ void Notices::showState()
     const QIcon icon = artwork::stateIcon(artwork::panelStateOf(state));
     m_window.setWindowIcon(icon);
     m_tray.icon()->setIcon(icon);
-    m_tray.icon()->setToolTip(artwork::trayToolTip(state));
+    m_tray.icon()->setToolTip(plainToolTip(artwork::trayToolTip(state)));
 }
