@@ -117,8 +117,13 @@ QString permissionAdviceText(const QString &device)
 
 SerialLink::SerialLink(QObject *parent)
     : QObject(parent)
-    , m_serial(new QSerialPort(this))
 {
+    makePort();
+}
+
+void SerialLink::makePort()
+{
+    m_serial = new QSerialPort(this);
     connect(m_serial, &QSerialPort::readyRead, this, [this] {
         const QByteArray bytes = m_serial->readAll();
         if (!bytes.isEmpty())
@@ -139,6 +144,15 @@ SerialLink::SerialLink(QObject *parent)
             report(LinkFailure::WriteFailed, QStringLiteral("Writing to %1 failed").arg(path));
         }
     });
+}
+
+void SerialLink::renew()
+{
+    close();
+    QSerialPort *old = m_serial;
+    old->disconnect(this);
+    makePort();
+    old->deleteLater();
 }
 
 SerialLink::~SerialLink()

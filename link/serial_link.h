@@ -29,6 +29,11 @@ public:
     // was opened on until it is closed: opening it again changes nothing.
     LinkFailure open(int port, const QString &device);
     void close();
+    // Closes the port and starts over with a fresh port object, whatever state the old one's read
+    // notification was left in.
+    void renew();
+    // The port object, for tests that need to stop its notifications.
+    QSerialPort *port() const { return m_serial; }
     bool isOpen() const;
 
     // Queues `bytes` for sending, in order, without waiting. False (and failed() emitted) when the
@@ -47,6 +52,7 @@ signals:
     void openChanged(bool open);
 
 private:
+    void makePort();
     LinkFailure fail(LinkFailure kind, const QString &text);
     void report(LinkFailure kind, const QString &text); // fail() and emit failed()
 

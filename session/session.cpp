@@ -21,7 +21,8 @@ TransmitterSession::TransmitterSession(QObject *parent)
 
     connect(&m_monitor, &StatusMonitor::displayChanged, this, &TransmitterSession::displayChanged);
     connect(&m_monitor, &StatusMonitor::bufferChanged, this, &TransmitterSession::bufferChanged);
-    connect(&m_monitor, &StatusMonitor::staleChanged, this, &TransmitterSession::staleChanged);
+    connect(&m_monitor, &StatusMonitor::staleChanged, this, &TransmitterSession::onStale);
+    connect(&m_link, &SerialLink::received, this, [this] { m_sinceByte.start(); });
 }
 
 TransmitterSession::~TransmitterSession() = default;
@@ -170,4 +171,23 @@ void TransmitterSession::onScriptEnded(bool whole)
         emit amplifierDownloaded(whole, m_sent);
     else if (ended == Script::Logo)
         emit logoDownloaded(whole, m_sent);
+}
+
+// A line that stays silent although requests go out: the transmitter may be off, or the serial layer
+// may have stopped delivering (an older serial library could take a read of nothing for an error and
+// disable its read notification, the port still looking open). Opening the port afresh costs a
+// moment and settles the second case; it is done once per silent episode, and said.
+void TransmitterSession::onStale(bool stale)
+{
+    if (!stale) {
+        m_reopenedThisEpisode = false;
+    } else if (!m_reopenedThisEpisode && !m_shutDown && m_link.isOpen() && !m_runner.isRunning()
+               && (!m_sinceByte.isValid() || m_sinceByte.elapsed() >= m_monitor.staleAfterMs())) {
+        m_reopenedThisEpisode = true;
+        const QString device = m_link.openDevicePath();
+        m_link.renew();
+        check(CheckOrigin::Tick);
+        emit lineReopened(device);
+    }
+    emit staleChanged(stale);
 }

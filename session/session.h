@@ -5,6 +5,7 @@
 #include "link/serial_link.h"
 #include "status/monitor.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -110,6 +111,9 @@ signals:
     void logoDownloaded(bool whole, const QString &sent);
     // The operator chose a port (after the choice's own port check).
     void portChosen(int port, const QString &device);
+    // Requests went out and not a byte came back while the port looked open: the port was opened
+    // afresh (once per silent episode), in case the serial layer had stopped delivering.
+    void lineReopened(const QString &device);
 
 private:
     enum class Script { None, Status, Amplifier, Logo };
@@ -119,6 +123,7 @@ private:
     Outcome requestStatus(CheckOrigin origin);
     void onRunningChanged(bool running);
     void onScriptEnded(bool whole);
+    void onStale(bool stale);
 
     SerialLink m_link;
     PortCheck m_check{m_link};
@@ -131,4 +136,6 @@ private:
     bool m_autoRead = false;
     bool m_closeAfterScript = false;
     bool m_shutDown = false;
+    QElapsedTimer m_sinceByte; // since the last byte received (invalid: none yet)
+    bool m_reopenedThisEpisode = false;
 };

@@ -50,6 +50,8 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
     connect(&session, &TransmitterSession::logoDownloaded, this, [this](bool whole, const QString &sent) {
         m_watch.noteAction(WatchEvent::Kind::LogoDownloaded, whole ? sent : sent + QStringLiteral(" (stopped early)"));
     });
+    connect(&session, &TransmitterSession::lineReopened, this,
+            [this](const QString &device) { m_watch.noteAction(WatchEvent::Kind::LineReopened, device); });
     connect(&session, &TransmitterSession::portChosen, this, [this](int port, const QString &device) {
         m_watch.noteAction(WatchEvent::Kind::PortChosen, QStringLiteral("COM %1 (%2)").arg(port).arg(device));
     });

@@ -3,6 +3,7 @@
 #include "support/pty_pair.h"
 #include "support/test_env.h"
 
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -107,6 +108,43 @@ private slots:
         QCOMPARE(progress[0], (QVariantList { lost, 0 }));
         QVERIFY(!m_link->isOpen());
         QVERIFY(!m_session->isRunning());
+    }
+
+    // The serial layer stops delivering while the port looks open (its notifications blocked here,
+    // as a read notifier that was switched off would leave it): once the display goes stale the
+    // session opens the port afresh, once, and answers come in again.
+    void silentLineIsOpenedAfresh()
+    {
+        m_monitor->setStaleAfterMs(400);
+        QSignalSpy reopened(m_session, &TransmitterSession::lineReopened);
+        int reportsBeforeReopen = -1;
+        QSignalSpy display(m_session, &TransmitterSession::displayChanged);
+        connect(m_session, &TransmitterSession::lineReopened, this,
+                [&] { reportsBeforeReopen = int(display.size()); });
+        m_session->readStatus();
+        QCOMPARE(readWritten(6), statusFrame());
+        m_link->port()->blockSignals(true);
+        const QSerialPort *stuck = m_link->port();
+
+        QElapsedTimer clock;
+        clock.start();
+        while (reopened.isEmpty() && clock.elapsed() < 5000) {
+            m_session->readStatus();
+            readWritten(6);
+            transmit("Pfwd=7W,$");
+            QTest::qWait(100);
+        }
+        QCOMPARE(reopened.size(), 1);
+        QCOMPARE(reportsBeforeReopen, 0); // nothing came through the stuck port
+        QCOMPARE(reopened[0][0].toString(), m_pty.path());
+        QVERIFY(m_link->isOpen());
+        QVERIFY(m_link->port() != stuck);
+
+        m_session->readStatus();
+        QCOMPARE(readWritten(6), statusFrame());
+        transmit("Pfwd=8W,$");
+        QTRY_COMPARE(m_monitor->display().texts[0], QStringLiteral("8W"));
+        QCOMPARE(reopened.size(), 1);
     }
 
     void reportInBurstsUpdatesTheDisplay()

@@ -47,6 +47,8 @@ QString textOf(Kind kind)
         return QStringLiteral("store saves failing");
     case Kind::StoreWorking:
         return QStringLiteral("store saves working");
+    case Kind::LineReopened:
+        return QStringLiteral("line reopened");
     }
     return {};
 }

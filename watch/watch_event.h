@@ -25,6 +25,7 @@ struct WatchEvent {
         PanelClosed,
         StoreFailing,
         StoreWorking,
+        LineReopened, // the line went silent although requests went out: the port was opened afresh
     };
     // How a desktop notification should present it; None: not notified at all.
     enum class Urgency { None, Normal, Critical };
@@ -55,7 +56,7 @@ using Alarms = std::array<bool, kAlarmCount>;
 // The log's text of each kind: "alarm on", "alarm off", "link lost", "link restored",
 // "reports stopped", "reports resumed", "transmitter restarted", "settings downloaded",
 // "logo downloaded", "port chosen", "panel started", "panel closed", "store saves failing",
-// "store saves working".
+// "store saves working", "line reopened".
 QString textOf(WatchEvent::Kind kind);
 WatchEvent::Urgency urgencyOf(WatchEvent::Kind kind);
 bool isAction(WatchEvent::Kind kind);
