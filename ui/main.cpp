@@ -5,6 +5,7 @@
 #include "settings/store.h"
 
 #include <QApplication>
+#include <QStatusBar>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -34,5 +35,7 @@ int main(int argc, char *argv[])
         return form.isVisible();
     });
     form.start();
+    if (!instance.guardProblem().isEmpty())
+        form.statusBar()->showMessage(instance.guardProblem());
     return app.exec();
 }
