@@ -87,7 +87,9 @@ int main(int argc, char **argv)
         "set tamp|tpsu|reflection|uptime VALUE, flood SECONDS [reports|noise|mixed], flood off, state, "
         "unplug, replug, quit.");
     parser.addHelpOption();
-    const QCommandLineOption link("link", "Make a symbolic link to the device at PATH.", "PATH");
+    const QCommandLineOption link("link",
+        "Make a symbolic link to the device at PATH (refused unless PATH is absent or a link into /dev/pts).",
+        "PATH");
     const QCommandLineOption log("log", "Write every frame and chunk as JSON lines to PATH.", "PATH");
     const QCommandLineOption stateFile("state-file", "Keep the state JSON in PATH.", "PATH");
     const QCommandLineOption burst("burst", "Send answers in bursts of N bytes.", "N");

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -105,6 +106,8 @@ private slots:
     void fixedReportIsSentAsGiven();
     void noiseComesBeforeTheReport();
     void malformedFrameIsReported();
+    void linkReplacesOnlyItsOwn_data();
+    void linkReplacesOnlyItsOwn();
 };
 
 void TestSimProcess::statusRequestGetsReport()
@@ -409,6 +412,82 @@ void TestSimProcess::malformedFrameIsReported()
     QCOMPARE(
         sim.state()["stored"].toObject()["FO"].toInt(), sim.stateFile()["stored"].toObject()["FO"].toInt());
     QVERIFY(sim.state()["pending"].toObject().isEmpty()); // the broken FO was not taken
+}
+
+
+void TestSimProcess::linkReplacesOnlyItsOwn_data()
+{
+    QTest::addColumn<QString>("there"); // what is at the link's path before the start
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("nothing") << "nothing" << true;
+    QTest::newRow("a link a killed simulator left") << "/dev/pts/4093" << true;
+    QTest::newRow("a regular file") << "file" << false;
+    QTest::newRow("a folder") << "folder" << false;
+    QTest::newRow("a named pipe") << "fifo" << false;
+    QTest::newRow("a link to a regular file") << "link to file" << false;
+    QTest::newRow("a link to a device") << "/dev/null" << false;
+    QTest::newRow("a link into /dev/pts by a relative path") << "../../dev/pts/4093" << false;
+}
+
+// --link makes its link under a random new name and renames it over the path only when the path
+// is free or a link into /dev/pts: anything else there (as root, a device node such as /dev/ttyS0)
+// is left as it was and the simulator does not start.
+void TestSimProcess::linkReplacesOnlyItsOwn()
+{
+    QFETCH(QString, there);
+    QFETCH(bool, replaced);
+    SimProcess sim;
+    const QString path = sim.linkPath();
+    const QByteArray native = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    QVERIFY(QDir().mkpath(folder));
+    if (there == QLatin1String("file")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    } else if (there == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (there == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    } else if (there == QLatin1String("link to file")) {
+        QFile f(folder + QStringLiteral("/target"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+        QCOMPARE(::symlink("target", native.constData()), 0);
+    } else if (there != QLatin1String("nothing")) {
+        QCOMPARE(::symlink(QFile::encodeName(there).constData(), native.constData()), 0);
+    }
+    struct stat before {};
+    ::lstat(native.constData(), &before);
+    const QStringList namesBefore = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+
+    const bool started = sim.start();
+    QCOMPARE(started, replaced);
+    if (replaced) {
+        QCOMPARE(QFileInfo(path).symLinkTarget(), sim.devicePath());
+        // Only the link and the simulator's own files are there: no temporary name stayed.
+        QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        names.removeAll(QFileInfo(sim.logPath()).fileName());
+        names.removeAll(QFileInfo(sim.stateFilePath()).fileName());
+        QCOMPARE(names, QStringList { QFileInfo(path).fileName() });
+        QVERIFY(sim.replug()); // and again at a replug, over its own link
+        QCOMPARE(QFileInfo(path).symLinkTarget(), sim.devicePath());
+        return;
+    }
+    QVERIFY(waitUntil([&] { return !sim.isRunning(); }, 10000));
+    QVERIFY2(sim.stderrText().contains("not a link into /dev/pts"), sim.stderrText().constData());
+    struct stat after {};
+    QCOMPARE(::lstat(native.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    names.removeAll(QFileInfo(sim.logPath()).fileName());
+    QCOMPARE(names, namesBefore);
+    if (there.contains(QLatin1String("file"))) {
+        QFile f(there == QLatin1String("file") ? path : folder + QStringLiteral("/target"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimProcess)
