@@ -250,8 +250,21 @@ bool PtyEndpoint::write(const QByteArray &bytes)
         return false;
     if (m_queue.size() + bytes.size() > kMaxQueued)
         return false;
+    const bool waiting = !m_queue.isEmpty();
     m_queue += bytes;
     flushQueue();
+    // Bytes were waiting, so someone may wait for drained(), and this write sent them all: the
+    // write notifier that would have said so is off now. Said after the caller's turn instead.
+    // (Without it, an answer to a request written while a flood waited ended the flood's rounds.)
+    if (waiting && m_queue.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_master >= 0 && m_queue.isEmpty())
+                    emit drained();
+            },
+            Qt::QueuedConnection);
+    }
     return true;
 }
 

@@ -67,7 +67,8 @@ public:
 
 signals:
     void received(const QByteArray &bytes, double timeMs);
-    // The panel read enough for the last waiting bytes to go out (never emitted from write()).
+    // The panel read enough for the last waiting bytes to go out: emitted once each time the queue
+    // runs empty, also when a write() sent what waited (then after that call, never from within it).
     void drained();
 
 private:

@@ -4,8 +4,10 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -108,6 +110,8 @@ private slots:
     void malformedFrameIsReported();
     void linkReplacesOnlyItsOwn_data();
     void linkReplacesOnlyItsOwn();
+    void floodKeepsSendingToItsEnd_data();
+    void floodKeepsSendingToItsEnd();
 };
 
 void TestSimProcess::statusRequestGetsReport()
@@ -488,6 +492,72 @@ void TestSimProcess::linkReplacesOnlyItsOwn()
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("keep me"));
     }
+}
+
+void TestSimProcess::floodKeepsSendingToItsEnd_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : { "reports", "noise", "mixed" })
+        QTest::newRow(kind) << kind;
+}
+
+// A flood sends for its whole time while the panel reads everything and asks for a report every
+// 20 ms, whose answers go out between the flood's pieces. The bytes sent are sampled in the
+// flood's last 40 % (at 60 % and 90 % of its 6 s): they must still grow there. The rate against
+// the flood's first half is printed, not bounded: a loaded machine slows both.
+void TestSimProcess::floodKeepsSendingToItsEnd()
+{
+    QFETCH(QString, kind);
+    SimProcess sim;
+    QVERIFY2(sim.start(), sim.stderrText().constData());
+    PanelPort panel(sim.linkPath());
+    QVERIFY2(panel.open(), qPrintable(panel.port().errorString()));
+    qint64 received = 0;
+    QTimer requests;
+    QObject::connect(&requests, &QTimer::timeout, [&] {
+        received += panel.received().size();
+        panel.received().clear();
+        panel.write(kStatusRequest);
+    });
+    requests.start(20);
+
+    constexpr int kSeconds = 6;
+    bool ok = false;
+    sim.command(QStringLiteral("flood %1 %2").arg(kSeconds).arg(kind), &ok);
+    QVERIFY(ok);
+    QElapsedTimer clock;
+    clock.start();
+    // The flood's bytes and the panel's at a moment of the flood.
+    auto sample = [&](int atMs, qint64 &sent, qint64 &read) {
+        waitUntil([&] { return clock.elapsed() >= atMs; }, atMs + 1000);
+        const QJsonObject flood = sim.state()["flood"].toObject();
+        QVERIFY2(flood["active"].toBool(), qPrintable(QStringLiteral("the flood ended before %1 ms").arg(atMs)));
+        sent = qint64(flood["bytes"].toDouble());
+        read = received + panel.received().size();
+    };
+    qint64 sentHalf = 0, readHalf = 0, sentLate = 0, readLate = 0, sentEnd = 0, readEnd = 0;
+    sample(kSeconds * 500, sentHalf, readHalf);
+    sample(kSeconds * 600, sentLate, readLate);
+    sample(kSeconds * 900, sentEnd, readEnd);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(sentEnd > sentLate,
+        qPrintable(QStringLiteral("the flood stopped sending at %1 bytes, %2 s before its end")
+                       .arg(sentLate)
+                       .arg(kSeconds * 0.4)));
+    QVERIFY(readEnd > readLate);
+    const double halfRate = double(sentHalf) / (kSeconds * 0.5);
+    const double lateRate = double(sentEnd - sentLate) / (kSeconds * 0.3);
+    qInfo("flood of %s: %.1f MB/s in its first half, %.1f MB/s from 60 %% to 90 %% of its time",
+        qPrintable(kind), halfRate / 1e6, lateRate / 1e6);
+
+    // Then it ends by itself, and the line answers requests as before.
+    QVERIFY(waitUntil([&] { return !sim.state()["flood"].toObject()["active"].toBool(); }, kSeconds * 1000));
+    requests.stop();
+    waitUntil([&] { return false; }, 200);
+    panel.received().clear();
+    panel.write(kStatusRequest);
+    QVERIFY(panel.nextReport().startsWith("Pfwd="));
 }
 
 QTEST_GUILESS_MAIN(TestSimProcess)
