@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(again.value(group, QString::fromLatin1(keys[size_t(i)].name)) == text);
     }
     for (int k = 0; k < 2; ++k)
-        FUZZ_CHECK(again.value(ports, QLatin1String(portKeys[k]), QStringLiteral("<none>")) == portsBefore[k]);
+        FUZZ_CHECK(
+            again.value(ports, QLatin1String(portKeys[k]), QStringLiteral("<none>")) == portsBefore[k]);
 
     // And save it again: the very same bytes.
     SettingsStore::writeRecord(again, second);

@@ -58,7 +58,8 @@ bool makeFolders(const QString &folder, QString *error)
 {
     const QString clean = QDir::cleanPath(folder);
     qsizetype from = 1;
-    struct stat parent {};
+    struct stat parent {
+    };
     bool parentKnown = false;
     while (true) {
         const qsizetype slash = clean.indexOf(QLatin1Char('/'), from);
@@ -79,10 +80,12 @@ bool makeFolders(const QString &folder, QString *error)
                 return false;
             }
         } else {
-            // Should the owner not change, the folder is root's: the save goes on, and says so at
-            // the first save the operator makes that cannot create a file in it.
-            if (runningAsRoot() && parentKnown && ::chown(native.constData(), parent.st_uid, parent.st_gid) != 0)
-                errno = 0;
+            // Made by the panel run as root: it takes the owner of the folder it was made in, as
+            // the store's file does. Should that fail, the save goes on all the same.
+            if (runningAsRoot() && parentKnown) {
+                [[maybe_unused]] const int changed
+                    = ::chown(native.constData(), parent.st_uid, parent.st_gid);
+            }
             ::stat(native.constData(), &st);
         }
         parent = st;
@@ -248,9 +251,11 @@ QString replacedFile(const QString &path, QString *error)
         if (n < 0 || n >= ssize_t(sizeof target))
             return file;
         const QString next = QFile::decodeName(QByteArray(target, int(n)));
-        file = QDir::cleanPath(QDir::isAbsolutePath(next) ? next : QFileInfo(file).absolutePath() + u'/' + next);
+        file = QDir::cleanPath(
+            QDir::isAbsolutePath(next) ? next : QFileInfo(file).absolutePath() + u'/' + next);
     }
-    *error = QStringLiteral("%1 could not be replaced (%2)").arg(QDir::toNativeSeparators(path), reason(ELOOP));
+    *error
+        = QStringLiteral("%1 could not be replaced (%2)").arg(QDir::toNativeSeparators(path), reason(ELOOP));
     return {};
 }
 

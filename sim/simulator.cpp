@@ -259,7 +259,8 @@ void Simulator::floodMore()
             if (m_pty.queued() > 0)
                 return; // no room until the panel reads: drained starts the next round
             // Refused with nothing waiting: a piece larger than the queue, which can never go.
-            diagnostic(QStringLiteral("a flood piece of %1 bytes does not fit the line's queue").arg(piece.size()));
+            diagnostic(
+                QStringLiteral("a flood piece of %1 bytes does not fit the line's queue").arg(piece.size()));
             endFlood();
             return;
         }

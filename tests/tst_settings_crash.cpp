@@ -113,8 +113,8 @@ struct Call {
     QByteArray from, to; // of a rename
     bool operator==(const Call &o) const
     {
-        return what == o.what && folder == o.folder && device == o.device && inode == o.inode && from == o.from
-            && to == o.to;
+        return what == o.what && folder == o.folder && device == o.device && inode == o.inode
+            && from == o.from && to == o.to;
     }
 };
 QList<Call> g_calls;
@@ -131,7 +131,8 @@ Call callOn(const char *what, bool folder, const struct stat &st)
 
 Call callOn(const char *what, int fd)
 {
-    struct stat st {};
+    struct stat st {
+    };
     const bool known = ::fstat(fd, &st) == 0;
     return callOn(what, known && S_ISDIR(st.st_mode), st);
 }
@@ -423,8 +424,10 @@ void TestSettingsCrash::durableOrder()
     QCOMPARE(g_calls.size(), expected.size());
     for (int i = 0; i < expected.size(); ++i)
         QVERIFY2(g_calls.at(i) == expected.at(i),
-            qPrintable(QStringLiteral("call %1 of %2 is %3").arg(i + 1).arg(expected.size()).arg(
-                QString::fromLatin1(g_calls.at(i).what))));
+            qPrintable(QStringLiteral("call %1 of %2 is %3")
+                           .arg(i + 1)
+                           .arg(expected.size())
+                           .arg(QString::fromLatin1(g_calls.at(i).what))));
     SettingsRecord loaded;
     QVERIFY(store.load(loaded));
     QCOMPARE(fieldTexts(loaded), fieldTexts(recordFor(2)));

@@ -125,10 +125,14 @@ void TestSettingsOddFiles::symbolicLink_data()
     QTest::addColumn<QString>("link"); // what the store's link says, %1 standing for the scratch folder
     QTest::addColumn<QString>("target"); // where the file is, relative to the scratch folder
     QTest::addColumn<bool>("exists"); // whether the target holds a store already
-    QTest::newRow("absolute link") << "%1/elsewhere/kept.ini" << "elsewhere/kept.ini" << true;
-    QTest::newRow("relative link") << "../../elsewhere/kept.ini" << "elsewhere/kept.ini" << true;
-    QTest::newRow("link to a link") << "%1/elsewhere/second-link" << "elsewhere/kept.ini" << true;
-    QTest::newRow("link to a file not made yet") << "%1/elsewhere/new.ini" << "elsewhere/new.ini" << false;
+    QTest::newRow("absolute link") << "%1/elsewhere/kept.ini"
+                                   << "elsewhere/kept.ini" << true;
+    QTest::newRow("relative link") << "../../elsewhere/kept.ini"
+                                   << "elsewhere/kept.ini" << true;
+    QTest::newRow("link to a link") << "%1/elsewhere/second-link"
+                                    << "elsewhere/kept.ini" << true;
+    QTest::newRow("link to a file not made yet") << "%1/elsewhere/new.ini"
+                                                 << "elsewhere/new.ini" << false;
 }
 
 // A store kept elsewhere and reached through a symbolic link stays there: saves go to the file the
@@ -258,11 +262,16 @@ void TestSettingsOddFiles::notAStoreFile_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("said"); // what the messages say of it
-    QTest::newRow("named pipe") << "fifo" << "a named pipe";
-    QTest::newRow("link to /dev/zero") << "/dev/zero" << "a device";
-    QTest::newRow("link to /dev/null") << "/dev/null" << "a device";
-    QTest::newRow("file of 2 MiB") << "large" << "too large";
-    QTest::newRow("file of 1 MiB and a byte") << "just too large" << "too large";
+    QTest::newRow("named pipe") << "fifo"
+                                << "a named pipe";
+    QTest::newRow("link to /dev/zero") << "/dev/zero"
+                                       << "a device";
+    QTest::newRow("link to /dev/null") << "/dev/null"
+                                       << "a device";
+    QTest::newRow("file of 2 MiB") << "large"
+                                   << "too large";
+    QTest::newRow("file of 1 MiB and a byte") << "just too large"
+                                              << "too large";
 }
 
 // A path where no store file can be: the load tells so and gives the defaults, no save writes over
@@ -369,7 +378,8 @@ void TestSettingsOddFiles::damagedLinesCopiedAside()
     QCOMPARE(fileBytes(copy), file);
     QCOMPARE(problems.count(), 2);
     const QString text = problems.at(1).at(0).toString();
-    QVERIFY2(text.contains(copy) && text.contains(QStringLiteral("line %1").arg(firstDamaged)), qPrintable(text));
+    QVERIFY2(
+        text.contains(copy) && text.contains(QStringLiteral("line %1").arg(firstDamaged)), qPrintable(text));
 
     // The store is clean now: later saves copy nothing more.
     QVERIFY(store().load(record));

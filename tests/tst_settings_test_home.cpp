@@ -67,7 +67,8 @@ private slots:
             QVERIFY2(child.readAllStandardError().contains("no temporary folder"), "no reason given");
         }
         // Nothing was made where the child was started.
-        QCOMPARE(QDir(scratch.filePath(QStringLiteral("cwd"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QCOMPARE(
+            QDir(scratch.filePath(QStringLiteral("cwd"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
             QStringList());
     }
 };

@@ -2,9 +2,9 @@
 // stored settings, the log of frames and their timing, the line check, and the run-time behaviours.
 #include "support/sim_process.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTest>
 #include <QTimer>
@@ -418,7 +418,6 @@ void TestSimProcess::malformedFrameIsReported()
     QVERIFY(sim.state()["pending"].toObject().isEmpty()); // the broken FO was not taken
 }
 
-
 void TestSimProcess::linkReplacesOnlyItsOwn_data()
 {
     QTest::addColumn<QString>("there"); // what is at the link's path before the start
@@ -461,9 +460,11 @@ void TestSimProcess::linkReplacesOnlyItsOwn()
     } else if (there != QLatin1String("nothing")) {
         QCOMPARE(::symlink(QFile::encodeName(there).constData(), native.constData()), 0);
     }
-    struct stat before {};
+    struct stat before {
+    };
     ::lstat(native.constData(), &before);
-    const QStringList namesBefore = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    const QStringList namesBefore
+        = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
 
     const bool started = sim.start();
     QCOMPARE(started, replaced);
@@ -480,7 +481,8 @@ void TestSimProcess::linkReplacesOnlyItsOwn()
     }
     QVERIFY(waitUntil([&] { return !sim.isRunning(); }, 10000));
     QVERIFY2(sim.stderrText().contains("not a link into /dev/pts"), sim.stderrText().constData());
-    struct stat after {};
+    struct stat after {
+    };
     QCOMPARE(::lstat(native.constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(after.st_mode, before.st_mode);
@@ -531,7 +533,8 @@ void TestSimProcess::floodKeepsSendingToItsEnd()
     auto sample = [&](int atMs, qint64 &sent, qint64 &read) {
         waitUntil([&] { return clock.elapsed() >= atMs; }, atMs + 1000);
         const QJsonObject flood = sim.state()["flood"].toObject();
-        QVERIFY2(flood["active"].toBool(), qPrintable(QStringLiteral("the flood ended before %1 ms").arg(atMs)));
+        QVERIFY2(
+            flood["active"].toBool(), qPrintable(QStringLiteral("the flood ended before %1 ms").arg(atMs)));
         sent = qint64(flood["bytes"].toDouble());
         read = received + panel.received().size();
     };

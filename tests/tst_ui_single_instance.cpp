@@ -108,10 +108,10 @@ private:
 // The name the socket had in the shared temporary folder, which anyone could compute.
 QString sharedName(const QString &storePath)
 {
-    const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(storePath), QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(16);
-    return QDir::tempPath() + QStringLiteral("/valtrona-panel-%1-%2").arg(::getuid()).arg(QLatin1String(hash));
+    const QByteArray hash
+        = QCryptographicHash::hash(QFile::encodeName(storePath), QCryptographicHash::Sha256).toHex().left(16);
+    return QDir::tempPath()
+        + QStringLiteral("/valtrona-panel-%1-%2").arg(::getuid()).arg(QLatin1String(hash));
 }
 
 // Asks the server at `name` as a second copy would, and returns its answer line; `peer` is the
@@ -122,10 +122,12 @@ QByteArray ask(const QString &name, uid_t *peer = nullptr)
     socket.connectToServer(name);
     if (!socket.waitForConnected(3000))
         return "<no connection>";
-    struct ucred credentials {};
+    struct ucred credentials {
+    };
     socklen_t size = sizeof credentials;
     if (peer)
-        *peer = ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0
+        *peer
+            = ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0
             ? credentials.uid
             : uid_t(-1);
     socket.write("front?\n");
@@ -185,7 +187,8 @@ private slots:
         QDir(runtime()).removeRecursively();
         QVERIFY(QDir().mkpath(runtime()));
         QCOMPARE(::chmod(QFile::encodeName(runtime()).constData(), 0700), 0);
-        for (const QFileInfo &entry : QDir(temp()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+        for (const QFileInfo &entry :
+            QDir(temp()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
             if (entry.isDir() && !entry.isSymLink())
                 QDir(entry.filePath()).removeRecursively();
             else
@@ -225,8 +228,7 @@ private slots:
         else if (setup == QLatin1String("stranger")) {
             needRoot();
             QCOMPARE(::chown(folder.constData(), kStranger, kStranger), 0);
-        }
-        else if (setup == QLatin1String("relative"))
+        } else if (setup == QLatin1String("relative"))
             qputenv("XDG_RUNTIME_DIR", "runtime");
 
         SingleInstance instance(store());
@@ -268,27 +270,31 @@ private slots:
         QFETCH(bool, guarded);
         std::unique_ptr<ChildListener> stranger;
         if (squat == QLatin1String("shared name")) {
-            stranger = std::make_unique<ChildListener>(sharedName(store()), kStranger, Listener::AnswersFront);
+            stranger
+                = std::make_unique<ChildListener>(sharedName(store()), kStranger, Listener::AnswersFront);
         } else if (squat == QLatin1String("moved in")) {
             // Bound elsewhere and moved under the panel's name, as only root could.
             const QString elsewhere = temp() + QStringLiteral("/stranger");
             stranger = std::make_unique<ChildListener>(
                 elsewhere + QStringLiteral("/socket"), kStranger, Listener::AnswersFront, elsewhere);
             QVERIFY(stranger->isListening());
-            QVERIFY(QFile::rename(elsewhere + QStringLiteral("/socket"), SingleInstance::serverName(store())));
+            QVERIFY(
+                QFile::rename(elsewhere + QStringLiteral("/socket"), SingleInstance::serverName(store())));
         } else {
             qunsetenv("XDG_RUNTIME_DIR");
             const QString name = SingleInstance::serverName(store());
             QCOMPARE(QFileInfo(name).absolutePath(), fallback());
             if (squat == QLatin1String("fallback folder")) {
-                stranger = std::make_unique<ChildListener>(name, kStranger, Listener::AnswersFront, fallback());
+                stranger
+                    = std::make_unique<ChildListener>(name, kStranger, Listener::AnswersFront, fallback());
             } else {
                 const QString theirs = temp() + QStringLiteral("/theirs");
-                stranger = std::make_unique<ChildListener>(theirs + QStringLiteral("/socket"), kStranger,
-                    Listener::AnswersFront, theirs);
+                stranger = std::make_unique<ChildListener>(
+                    theirs + QStringLiteral("/socket"), kStranger, Listener::AnswersFront, theirs);
                 QVERIFY(QFile::link(theirs, fallback()));
                 QVERIFY(stranger->isListening());
-                QVERIFY(QFile::rename(theirs + QStringLiteral("/socket"), theirs + u'/' + QFileInfo(name).fileName()));
+                QVERIFY(QFile::rename(
+                    theirs + QStringLiteral("/socket"), theirs + u'/' + QFileInfo(name).fileName()));
             }
         }
         QVERIFY(stranger->isListening());
@@ -333,7 +339,8 @@ private slots:
         QCOMPARE(instance.claim(), SingleInstance::Claim::HandedOver);
         // The trickle goes on for a minute: a claim that waited on it would take that long. The
         // bound is ten times the deadline, far from what a loaded machine adds.
-        QVERIFY2(timer.elapsed() < 10 * SingleInstance::kAnswerMs, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(
+            timer.elapsed() < 10 * SingleInstance::kAnswerMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(instance.answer(), answer);
     }
 

@@ -35,10 +35,10 @@ bool isPrivateFolder(const QString &path, struct stat *st = nullptr)
 // Whether the other end of a connected local socket runs under this user id.
 bool peerIsThisUser(qintptr descriptor)
 {
-    struct ucred peer {};
+    struct ucred peer {
+    };
     socklen_t size = sizeof peer;
-    return descriptor >= 0
-        && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+    return descriptor >= 0 && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
         && peer.uid == ::getuid();
 }
 
