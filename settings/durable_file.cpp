@@ -126,8 +126,8 @@ bool isTemporaryOf(const QString &candidate, const QString &fileName)
 }
 
 // Removes the old temporary files of `fileName` that no save is writing: a save holds a lock on its
-// temporary file from its creation to its rename, so a locked one belongs to a save still running,
-// however slow, and stays.
+// temporary file from its creation until it closes it, just before the rename, so a locked one
+// belongs to a save still running, however slow, and stays.
 void removeStaleTemporaries(const QString &folder, const QString &fileName)
 {
     const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-kStaleTemporarySeconds);
