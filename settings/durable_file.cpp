@@ -6,8 +6,10 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,11 +47,20 @@ private:
     int m_fd;
 };
 
-// Creates `folder` and its parents; true when it exists as a folder afterwards.
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
+
+// Creates `folder` and its parents; true when it exists as a folder afterwards. Run as root, a
+// folder it makes belongs to the owner of the folder it is made in, as the store's file does.
 bool makeFolders(const QString &folder, QString *error)
 {
     const QString clean = QDir::cleanPath(folder);
     qsizetype from = 1;
+    struct stat parent {
+    };
+    bool parentKnown = false;
     while (true) {
         const qsizetype slash = clean.indexOf(QLatin1Char('/'), from);
         const QString part = slash < 0 ? clean : clean.left(slash);
@@ -62,11 +73,23 @@ bool makeFolders(const QString &folder, QString *error)
                                  reason(ENOTDIR));
                 return false;
             }
-        } else if (::mkdir(native.constData(), 0777) != 0 && errno != EEXIST) {
-            *error = QStringLiteral("the folder %1 could not be created (%2)")
-                         .arg(QDir::toNativeSeparators(part), reason(errno));
-            return false;
+        } else if (::mkdir(native.constData(), 0777) != 0) {
+            if (errno != EEXIST || ::stat(native.constData(), &st) != 0) {
+                *error = QStringLiteral("the folder %1 could not be created (%2)")
+                             .arg(QDir::toNativeSeparators(part), reason(errno));
+                return false;
+            }
+        } else {
+            // Made by the panel run as root: it takes the owner of the folder it was made in, as
+            // the store's file does. Should that fail, the save goes on all the same.
+            if (runningAsRoot() && parentKnown) {
+                [[maybe_unused]] const int changed
+                    = ::chown(native.constData(), parent.st_uid, parent.st_gid);
+            }
+            ::stat(native.constData(), &st);
         }
+        parent = st;
+        parentKnown = true;
         if (slash < 0)
             return true;
         from = slash + 1;
@@ -78,7 +101,7 @@ bool writeAll(int fd, const QByteArray &bytes, int *err)
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
+        const ssize_t n = systemCalls().write(fd, p, size_t(left));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -102,28 +125,94 @@ bool isTemporaryOf(const QString &candidate, const QString &fileName)
     return candidate.size() == prefix.size() + 6 && candidate.startsWith(prefix);
 }
 
+// Removes the old temporary files of `fileName` that no save is writing: a save holds a lock on its
+// temporary file from its creation until it closes it, just before the rename, so a locked one
+// belongs to a save still running, however slow, and stays.
 void removeStaleTemporaries(const QString &folder, const QString &fileName)
 {
     const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-kStaleTemporarySeconds);
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries) {
-        if (isTemporaryOf(entry.fileName(), fileName) && entry.lastModified().toUTC() < staleBefore)
-            QFile::remove(entry.filePath());
+        if (!isTemporaryOf(entry.fileName(), fileName) || entry.lastModified().toUTC() >= staleBefore)
+            continue;
+        const QByteArray native = QFile::encodeName(entry.filePath());
+        Descriptor fd(::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        ::unlink(native.constData());
     }
 }
 
+// What kind of file `mode` is, for a text that says why it is not read.
+QString kindOf(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("not a regular file");
+}
+
+// A file `mode` names that is not one a store can be: the text of the refusal, or empty.
+QString refusal(const QString &path, const struct stat &st)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 could not be read (%2)").arg(shown, reason(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("%1 is %2, not a settings file").arg(shown, kindOf(st.st_mode));
+    if (st.st_size > kMaxReadBytes)
+        return QStringLiteral("%1 is larger than %2 KiB (%3 bytes), too large for a settings file")
+            .arg(shown)
+            .arg(kMaxReadBytes / 1024)
+            .arg(qint64(st.st_size));
+    return {};
+}
+
+ssize_t realWrite(int fd, const void *buffer, size_t count)
+{
+    return ::write(fd, buffer, count);
+}
+int realFsync(int fd)
+{
+    return ::fsync(fd);
+}
+int realRename(const char *from, const char *to)
+{
+    return ::rename(from, to);
+}
+
 } // namespace
+
+SystemCalls &systemCalls()
+{
+    static SystemCalls calls { realWrite, realFsync, realRename };
+    return calls;
+}
 
 ReadResult readAll(const QString &path, QByteArray *bytes, QString *error)
 {
     bytes->clear();
     const QByteArray native = QFile::encodeName(path);
-    Descriptor fd(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: opening a named pipe for reading would otherwise wait for a writer.
+    Descriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT)
             return ReadResult::Missing;
         *error
             = QStringLiteral("%1 could not be read (%2)").arg(QDir::toNativeSeparators(path), reason(errno));
+        return ReadResult::Failed;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
+        *error
+            = QStringLiteral("%1 could not be read (%2)").arg(QDir::toNativeSeparators(path), reason(errno));
+        return ReadResult::Failed;
+    }
+    if (const QString refused = refusal(path, st); !refused.isEmpty()) {
+        *error = refused;
         return ReadResult::Failed;
     }
     char buffer[16384];
@@ -140,12 +229,47 @@ ReadResult readAll(const QString &path, QByteArray *bytes, QString *error)
         if (n == 0)
             return ReadResult::Read;
         bytes->append(buffer, n);
+        if (bytes->size() > kMaxReadBytes) { // grown since it was looked at
+            st.st_size = bytes->size();
+            *error = refusal(path, st);
+            bytes->clear();
+            return ReadResult::Failed;
+        }
     }
+}
+
+QString replacedFile(const QString &path, QString *error)
+{
+    QString file = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    for (int hops = 0; hops < 40; ++hops) {
+        const QByteArray native = QFile::encodeName(file);
+        struct stat st;
+        if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return file;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(native.constData(), target, sizeof target);
+        if (n < 0 || n >= ssize_t(sizeof target))
+            return file;
+        const QString next = QFile::decodeName(QByteArray(target, int(n)));
+        file = QDir::cleanPath(
+            QDir::isAbsolutePath(next) ? next : QFileInfo(file).absolutePath() + u'/' + next);
+    }
+    *error
+        = QStringLiteral("%1 could not be replaced (%2)").arg(QDir::toNativeSeparators(path), reason(ELOOP));
+    return {};
 }
 
 bool replace(const QString &path, const QByteArray &bytes, QString *error)
 {
-    const QFileInfo info(path);
+    // A store reached through a symbolic link (kept in a folder of the operator's choice) is
+    // replaced where it lies, so that the link goes on leading to it. A store with a second hard
+    // link cannot be kept so: the rename that makes a save all or nothing gives the name a new
+    // file, and the other name keeps the old one. Writing into the file in place would keep the
+    // link and lose the all or nothing, which matters more.
+    const QString file = replacedFile(path, error);
+    if (file.isEmpty())
+        return false;
+    const QFileInfo info(file);
     const QString folder = info.absolutePath();
     if (!makeFolders(folder, error))
         return false;
@@ -166,26 +290,47 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
         return false;
     };
 
+    // Held until the temporary file is closed: the stale-temporary cleaning of other saves leaves it.
+    ::flock(fd.get(), LOCK_EX);
+
     // Keep the permissions of the file being replaced; a new file is readable by its owner only.
+    // As root, keep its owner and group too (a new file takes its folder's): a store saved once by
+    // the panel run as root must stay the operator's.
     struct stat old;
-    const QByteArray target = QFile::encodeName(path);
-    if (::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode))
+    const QByteArray target = QFile::encodeName(file);
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        *error = refusal(file, old);
+        fd.close();
+        ::unlink(temp.constData());
+        return false;
+    }
+    if (runningAsRoot()) {
+        struct stat owner;
+        if (exists)
+            owner = old;
+        else if (::stat(QFile::encodeName(folder).constData(), &owner) != 0)
+            owner.st_uid = owner.st_gid = 0;
+        if (::fchown(fd.get(), owner.st_uid, owner.st_gid) != 0)
+            return fail(QStringLiteral("the owner of %1 could not be kept (%2)"), errno);
+    }
+    if (exists)
         ::fchmod(fd.get(), old.st_mode & 07777);
 
     int err = 0;
     if (!writeAll(fd.get(), bytes, &err))
         return fail(QStringLiteral("writing %1 failed (%2)"), err);
-    if (::fsync(fd.get()) != 0)
+    if (systemCalls().fsync(fd.get()) != 0)
         return fail(QStringLiteral("%1 could not be flushed to disk (%2)"), errno);
     if (fd.close() != 0)
         return fail(QStringLiteral("writing %1 failed (%2)"), errno);
-    if (::rename(temp.constData(), target.constData()) != 0)
+    if (systemCalls().rename(temp.constData(), target.constData()) != 0)
         return fail(QStringLiteral("%1 could not be replaced (%2)"), errno);
     removeStaleTemporaries(folder, info.fileName());
 
     // The rename itself is durable only once the folder is on disk too.
     Descriptor dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0 && ::fsync(dir.get()) != 0 && errno != EINVAL) {
+    if (dir.get() >= 0 && systemCalls().fsync(dir.get()) != 0 && errno != EINVAL) {
         *error = QStringLiteral("the folder %1 could not be flushed to disk (%2)")
                      .arg(QDir::toNativeSeparators(folder), reason(errno));
         return false;

@@ -3,21 +3,46 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 // Whole-file reads and crash-safe whole-file replacement for the store. Errors come back as texts
 // an operator can act on: what could not be done, to which path, and the system's reason.
 namespace durable_file {
 
 enum class ReadResult { Read, Missing, Failed };
 
-// Reads the whole file. Missing when it does not exist (nor its folder).
+// The largest file read: a store holds a few kilobytes, so anything beyond is not one (a file
+// grown by mistake, or a path that leads to a device that never ends).
+constexpr qint64 kMaxReadBytes = 1 << 20;
+
+// Reads the whole file. Missing when it does not exist (nor its folder). Failed, with the reason,
+// when it cannot be read, is not a regular file (a named pipe would block the read for good, a
+// device could deliver bytes without end) or is larger than kMaxReadBytes.
 ReadResult readAll(const QString &path, QByteArray *bytes, QString *error);
 
-// Replaces `path` with `bytes`: creates the folder if needed, writes a temporary file beside it
-// checking every write, fsyncs it, renames it over `path` and fsyncs the folder. On failure the
-// old file is untouched, the temporary file is removed, and false is returned. After a replace that
-// went through, temporary files of `path` older than kStaleTemporarySeconds are removed: a save
-// killed before its rename leaves its temporary file behind, and no running save is that slow.
+// The file a replace of `path` writes: `path` itself, or where its chain of symbolic links ends
+// (a link that leads nowhere yet ends at the path it names). Empty, with `error` set, for a loop.
+QString replacedFile(const QString &path, QString *error);
+
+// Replaces `path` with `bytes`: creates the folder if needed, writes a temporary file beside the
+// file it replaces checking every write, holding a lock on it, fsyncs it, renames it over the file
+// and fsyncs the folder. A symbolic link stays a link: the file it leads to is the one replaced.
+// The replaced file's mode is kept, and when running as root its owner and group too (a new file
+// takes its folder's), so a save run once as root never leaves a store its owner cannot write.
+// On failure the old file is untouched, the temporary file is removed, and false is returned.
+// After a replace that went through, temporary files of the file older than
+// kStaleTemporarySeconds and not locked are removed: a save killed before its rename leaves its
+// temporary file behind, and a save still writing holds its lock.
 constexpr int kStaleTemporarySeconds = 60;
 bool replace(const QString &path, const QByteArray &bytes, QString *error);
+
+// The system calls of replace() that make it durable, in one place so that a test can put
+// recording ones around them and see their order. The process's real ones unless a test says so.
+struct SystemCalls {
+    ssize_t (*write)(int fd, const void *buffer, size_t count);
+    int (*fsync)(int fd);
+    int (*rename)(const char *from, const char *to);
+};
+SystemCalls &systemCalls();
 
 } // namespace durable_file

@@ -19,6 +19,7 @@ struct RawLine {
     qsizetype equals = -1;
     bool comment = false;
     bool unclosedQuote = false; // a quote that no later character closes
+    bool escapeAtEnd = false; // a '\' as the file's last character, with nothing to escape
 };
 
 // Finds the next line as QSettings delimits them: blank lines are skipped, a quoted value may run
@@ -54,6 +55,8 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
                 const char e = d.at(i++);
                 if (i < n && ((e == '\n' && d.at(i) == '\r') || (e == '\r' && d.at(i) == '\n')))
                     ++i;
+            } else if (c == '\\') {
+                line.escapeAtEnd = true;
             }
         }
         if (inQuotes) {
@@ -93,7 +96,15 @@ IniDocument IniDocument::parse(QByteArrayView bytes)
     RawLine raw;
     while (nextLine(bytes, pos, raw)) {
         const QByteArrayView content = bytes.sliced(raw.start, raw.contentEnd - raw.start);
-        const QByteArray whole = bytes.sliced(raw.start, raw.end - raw.start).toByteArray();
+        QByteArray whole = bytes.sliced(raw.start, raw.end - raw.start).toByteArray();
+        // A '\' that ends the file would escape the line break a save writes after the line, and
+        // the next load would read the line on into the one after it: taken as that line break
+        // escaped already, which is what every later load reads.
+        qsizetype contentEnd = raw.contentEnd - raw.start;
+        if (raw.escapeAtEnd) {
+            whole += '\n';
+            ++contentEnd;
+        }
         if (raw.comment) {
             doc.m_sections.back().lines.push_back(Line { whole, {}, -1, -1 });
         } else if (content.startsWith('[')) {
@@ -114,7 +125,7 @@ IniDocument IniDocument::parse(QByteArrayView bytes)
         } else {
             const qsizetype eq = raw.equals - raw.start;
             const QString key = ini_text::unescapedName(content.first(eq).trimmed());
-            doc.m_sections.back().lines.push_back(Line { whole, key, eq + 1, raw.contentEnd - raw.start });
+            doc.m_sections.back().lines.push_back(Line { whole, key, eq + 1, contentEnd });
         }
     }
     doc.reindex();

@@ -5,7 +5,11 @@
 #include "settings/record.h"
 #include "settings/table.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -40,18 +44,7 @@ bool SettingsStore::load(SettingsRecord &record)
     QString error;
     const durable_file::ReadResult read = durable_file::readAll(path, &bytes, &error);
     const IniDocument doc = IniDocument::parse(bytes);
-
-    const auto &keys = settings_table::keys();
-    for (int i = 0; i < int(keys.size()); ++i) {
-        const settings_table::Key &key = keys[size_t(i)];
-        const QString name = QString::fromLatin1(key.name);
-        QString text = key.defaultText;
-        if (doc.contains(kRecordGroup, name))
-            text = doc.value(kRecordGroup, name);
-        else if (key.legacyReadKey && doc.contains(kRecordGroup, QString::fromLatin1(key.legacyReadKey)))
-            text = doc.value(kRecordGroup, QString::fromLatin1(key.legacyReadKey));
-        settings_table::setFieldFromText(record, i, text);
-    }
+    readRecord(doc, record);
 
     if (read == durable_file::ReadResult::Failed) {
         emit loadProblem(QStringLiteral("The settings could not be loaded: %1. The built-in defaults are "
@@ -69,13 +62,23 @@ bool SettingsStore::load(SettingsRecord &record)
     return true;
 }
 
-bool SettingsStore::save(const SettingsRecord &record)
+void SettingsStore::readRecord(const IniDocument &doc, SettingsRecord &record)
 {
-    const QString path = filePath();
-    IniDocument doc;
-    if (!readForRewrite(path, doc))
-        return false;
+    const auto &keys = settings_table::keys();
+    for (int i = 0; i < int(keys.size()); ++i) {
+        const settings_table::Key &key = keys[size_t(i)];
+        const QString name = QString::fromLatin1(key.name);
+        QString text = key.defaultText;
+        if (doc.contains(kRecordGroup, name))
+            text = doc.value(kRecordGroup, name);
+        else if (key.legacyReadKey && doc.contains(kRecordGroup, QString::fromLatin1(key.legacyReadKey)))
+            text = doc.value(kRecordGroup, QString::fromLatin1(key.legacyReadKey));
+        settings_table::setFieldFromText(record, i, text);
+    }
+}
 
+void SettingsStore::writeRecord(IniDocument &doc, const SettingsRecord &record)
+{
     const auto &keys = settings_table::keys();
     IniDocument::Entries entries;
     entries.reserve(qsizetype(keys.size()));
@@ -83,6 +86,15 @@ bool SettingsStore::save(const SettingsRecord &record)
         entries.append(
             qMakePair(QString::fromLatin1(keys[size_t(i)].name), settings_table::fieldText(record, i)));
     doc.replaceKeys(kRecordGroup, entries);
+}
+
+bool SettingsStore::save(const SettingsRecord &record)
+{
+    const QString path = filePath();
+    IniDocument doc;
+    if (!readForRewrite(path, doc))
+        return false;
+    writeRecord(doc, record);
 
     QString error;
     const bool ok = durable_file::replace(path, doc.toBytes(), &error);
@@ -130,6 +142,36 @@ bool SettingsStore::readForRewrite(const QString &path, IniDocument &doc)
         return false;
     }
     doc = IniDocument::parse(bytes);
+    return !doc.isDamaged() || setAsideDamaged(path, bytes, doc.firstDamagedLine());
+}
+
+bool SettingsStore::setAsideDamaged(const QString &path, const QByteArray &bytes, int firstDamagedLine)
+{
+    // A save of a file with lines it cannot read leaves them out. A hand edit may have meant them,
+    // so the file as it was is kept beside the store first, once for each damaged content.
+    const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    if (digest == m_setAsideDigest && QFile::exists(m_setAsidePath))
+        return true;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    QString copy = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(copy) || QFileInfo(copy).isSymLink(); ++n)
+        copy = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    QString error;
+    if (!durable_file::replace(copy, bytes, &error)) {
+        // Dropping the lines without a copy would lose them for good: no save until it can be made.
+        noteSaveResult(false,
+            QStringLiteral("the settings file %1 has lines that cannot be read, and no copy of it could be "
+                           "kept before leaving them out: %2")
+                .arg(shown(path), error));
+        return false;
+    }
+    m_setAsideDigest = digest;
+    m_setAsidePath = copy;
+    emit loadProblem(QStringLiteral("The settings file %1 has lines from line %2 on that cannot be read; "
+                                    "this save leaves them out. The file as it was is kept as %3.")
+                         .arg(shown(path))
+                         .arg(firstDamagedLine)
+                         .arg(shown(copy)));
     return true;
 }
 

@@ -46,18 +46,30 @@ signals:
     void saveFailed(const QString &text);
     // Emitted once when a save succeeds again after a failed episode.
     void saveRecovered();
-    // Emitted when a load found the file unreadable or damaged.
+    // Emitted when a load found the file unreadable or damaged, and when a save is about to leave
+    // out damaged lines, naming the copy of the file as it was.
     void loadProblem(const QString &text);
+
+public:
+    // The two steps of a load and a save between the file and the record, without the file: the
+    // record's keys read from a parsed store (defaults where absent or unconvertible), and written
+    // into one. The fuzzing of the store runs on these.
+    static void readRecord(const IniDocument &doc, SettingsRecord &record);
+    static void writeRecord(IniDocument &doc, const SettingsRecord &record);
 
 private:
     SettingsStore() = default;
     void noteSaveResult(bool ok, const QString &error);
     // Reads the file a save is about to replace; false (and the failure noted) when it exists but
-    // cannot be read.
+    // cannot be read, or holds damaged lines and no copy of it could be kept.
     bool readForRewrite(const QString &path, IniDocument &doc);
+    // Copies a damaged file aside as "<file>.damaged-<date and time>" and tells where.
+    bool setAsideDamaged(const QString &path, const QByteArray &bytes, int firstDamagedLine);
 
     bool m_failing = false;
     QString m_lastError;
+    QByteArray m_setAsideDigest; // the content last copied aside, and where
+    QString m_setAsidePath;
 };
 
 // Fill the process-wide record from the store / write it back whole. They report whether the

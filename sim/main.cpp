@@ -88,7 +88,9 @@ int main(int argc, char **argv)
         "unplug, replug, quit.");
     const QCommandLineOption help({ "h", "help" }, "Show this help and exit.");
     const QCommandLineOption version({ "v", "version" }, "Show the program's version and exit.");
-    const QCommandLineOption link("link", "Make a symbolic link to the device at PATH.", "PATH");
+    const QCommandLineOption link("link",
+        "Make a symbolic link to the device at PATH (refused unless PATH is absent or a link into /dev/pts).",
+        "PATH");
     const QCommandLineOption log("log", "Write every frame and chunk as JSON lines to PATH.", "PATH");
     const QCommandLineOption stateFile("state-file", "Keep the state JSON in PATH.", "PATH");
     const QCommandLineOption burst("burst", "Send answers in bursts of N bytes.", "N");

@@ -2,15 +2,18 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -177,16 +180,40 @@ void PtyEndpoint::close()
 
 bool PtyEndpoint::makeLink(QString *error)
 {
-    // A new name first, then renamed over the old one: the link never points nowhere.
-    const QString temp = m_link + QStringLiteral(".new-%1").arg(getpid());
-    QFile::remove(temp);
-    if (symlink(QFile::encodeName(m_device).constData(), QFile::encodeName(temp).constData()) != 0
-        || rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_link).constData()) != 0) {
+    auto fail = [&](const QString &why) {
         if (error)
-            *error = QStringLiteral("cannot link %1 to %2: %3")
-                         .arg(m_link, m_device, QString::fromLocal8Bit(strerror(errno)));
-        QFile::remove(temp);
+            *error = QStringLiteral("cannot link %1 to %2: %3").arg(m_link, m_device, why);
         return false;
+    };
+    // Only a name the simulator may own is replaced: nothing there yet, or a link to a
+    // pseudo-terminal (its own from before, or one a killed simulator left). A file, a folder or a
+    // device node, reached by a typing mistake or as root, is never replaced.
+    const QByteArray link = QFile::encodeName(m_link);
+    struct stat st;
+    if (::lstat(link.constData(), &st) == 0) {
+        char target[PATH_MAX];
+        const ssize_t n = S_ISLNK(st.st_mode) ? ::readlink(link.constData(), target, sizeof target - 1) : -1;
+        if (n < 0 || !QByteArray(target, int(n)).startsWith("/dev/pts/"))
+            return fail(QStringLiteral("it exists and is not a link into /dev/pts"));
+    } else if (errno != ENOENT) {
+        return fail(QString::fromLocal8Bit(strerror(errno)));
+    }
+
+    // A new name first, then renamed over the old one: the link never points nowhere. The new name
+    // is random and symlink() never replaces what is there, so nothing else is touched.
+    const QByteArray device = QFile::encodeName(m_device);
+    QByteArray temp;
+    for (int attempt = 0;; ++attempt) {
+        temp = link + ".new-" + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        if (::symlink(device.constData(), temp.constData()) == 0)
+            break;
+        if (errno != EEXIST || attempt == 100)
+            return fail(QString::fromLocal8Bit(strerror(errno)));
+    }
+    if (::rename(temp.constData(), link.constData()) != 0) {
+        const int saved = errno;
+        ::unlink(temp.constData());
+        return fail(QString::fromLocal8Bit(strerror(saved)));
     }
     return true;
 }
@@ -223,8 +250,21 @@ bool PtyEndpoint::write(const QByteArray &bytes)
         return false;
     if (m_queue.size() + bytes.size() > kMaxQueued)
         return false;
+    const bool waiting = !m_queue.isEmpty();
     m_queue += bytes;
     flushQueue();
+    // Bytes were waiting, so someone may wait for drained(), and this write sent them all: the
+    // write notifier that would have said so is off now. Said after the caller's turn instead.
+    // (Without it, an answer to a request written while a flood waited ended the flood's rounds.)
+    if (waiting && m_queue.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_master >= 0 && m_queue.isEmpty())
+                    emit drained();
+            },
+            Qt::QueuedConnection);
+    }
     return true;
 }
 

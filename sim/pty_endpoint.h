@@ -43,7 +43,8 @@ public:
     ~PtyEndpoint() override;
 
     // Opens a new pseudo-terminal (never the device path of the previous one) and points the link
-    // at it. False with `error` set when that fails.
+    // at it. False with `error` set when that fails, or when the link's path holds anything but a
+    // link into /dev/pts (nothing else is ever replaced).
     bool open(QString *error);
     // Closes the pseudo-terminal entirely (the panel sees a hang-up) and removes the link.
     void close();
@@ -66,7 +67,8 @@ public:
 
 signals:
     void received(const QByteArray &bytes, double timeMs);
-    // The panel read enough for the last waiting bytes to go out (never emitted from write()).
+    // The panel read enough for the last waiting bytes to go out: emitted once each time the queue
+    // runs empty, also when a write() sent what waited (then after that call, never from within it).
     void drained();
 
 private:

@@ -61,6 +61,8 @@ Simulator::Simulator(const Options &options, QObject *parent)
     });
     m_floodEnd.setSingleShot(true);
     connect(&m_floodEnd, &QTimer::timeout, this, &Simulator::endFlood);
+    m_floodRound.setSingleShot(true);
+    connect(&m_floodRound, &QTimer::timeout, this, &Simulator::floodMore);
     connect(&m_pty, &PtyEndpoint::drained, this, &Simulator::floodMore);
     m_clock.start();
 }
@@ -236,8 +238,9 @@ void Simulator::startFlood(double seconds, FloodKind kind)
 
 // Tops up the bytes waiting for the panel. Once the pseudo-terminal is full the rest waits in the
 // endpoint's queue, and the next round starts when the panel has read it (drained), so the flood
-// goes exactly as fast as the panel reads. Pieces are not logged one by one: that would be the
-// flood again, on disk.
+// goes exactly as fast as the panel reads. Every round ends with the next one on its way: drained
+// is due whenever bytes wait, and a round that left none schedules the next itself. Pieces are not
+// logged one by one: that would be the flood again, on disk.
 void Simulator::floodMore()
 {
     if (!m_flood.active || !m_pty.isOpen())
@@ -250,19 +253,23 @@ void Simulator::floodMore()
         report = m_tx.report();
     }
     qint64 round = 0;
-    while (m_pty.queued() < kTopUp) {
+    while (m_pty.queued() < kTopUp && round < kRound) {
         const QByteArray piece = floodUnit(m_flood.kind, m_random, report);
-        if (!m_pty.write(piece))
-            break;
+        if (!m_pty.write(piece)) {
+            if (m_pty.queued() > 0)
+                return; // no room until the panel reads: drained starts the next round
+            // Refused with nothing waiting: a piece larger than the queue, which can never go.
+            diagnostic(
+                QStringLiteral("a flood piece of %1 bytes does not fit the line's queue").arg(piece.size()));
+            endFlood();
+            return;
+        }
         m_flood.bytes += piece.size();
         ++m_flood.pieces;
         round += piece.size();
-        if (round >= kRound) {
-            if (m_pty.queued() == 0) // all taken at once: go on after the pending events
-                QTimer::singleShot(0, this, &Simulator::floodMore);
-            break;
-        }
     }
+    if (m_pty.queued() == 0) // all taken at once: go on after the pending events
+        m_floodRound.start(0);
 }
 
 void Simulator::endFlood()
@@ -271,6 +278,7 @@ void Simulator::endFlood()
         return;
     m_flood.active = false;
     m_floodEnd.stop();
+    m_floodRound.stop();
     const qint64 ms = m_flood.running.elapsed();
     diagnostic(QStringLiteral("flood of %1 ended after %2 ms: %3 bytes in %4 pieces")
                    .arg(QLatin1String(floodKindName(m_flood.kind)))

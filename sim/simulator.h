@@ -100,6 +100,7 @@ private:
         QElapsedTimer running;
     } m_flood;
     QTimer m_floodEnd;
+    QTimer m_floodRound; // the next round when the last one left nothing waiting
 };
 
 } // namespace sim

@@ -7,6 +7,9 @@
 // way the next start would (the store's own load) and the way any other INI reader would
 // (QSettings, on a copy), and checks that every one of the 265 keys holds the value of one counter.
 // SETTINGS_CRASH_KILLS and SETTINGS_CRASH_SEED change the number of kills and the random sequence.
+//
+// Surviving a kill is not all: a save must also be on disk once it returned. The system calls that
+// make it so are recorded around a save, in their order, on the files they were made on.
 #include "settings/durable_file.h"
 #include "settings/record.h"
 #include "settings/store.h"
@@ -26,6 +29,7 @@
 namespace {
 
 const char kChildVariable[] = "SETTINGS_CRASH_CHILD";
+const char kSlowChildVariable[] = "SETTINGS_CRASH_SLOW_CHILD";
 const QString kGroup = QStringLiteral("ValtronaAmp+");
 
 // The record the saves of counter `n` write: the counter and a few fields that move with it, some
@@ -78,6 +82,61 @@ int runChild()
     }
 }
 
+// The slow child: one save whose first write waits until the parent says "go" on standard input,
+// as a save on a stalled disk would.
+int runSlowChild()
+{
+    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+        return 3;
+    static bool waited = false;
+    durable_file::systemCalls().write = [](int fd, const void *buffer, size_t count) -> ssize_t {
+        if (!waited) {
+            waited = true;
+            writeLine("writing");
+            char go[3];
+            if (::read(STDIN_FILENO, go, sizeof go) != sizeof go)
+                ::_exit(6);
+        }
+        return ::write(fd, buffer, count);
+    };
+    const bool saved = SettingsStore::instance().save(recordFor(42));
+    writeLine("saved=" + QByteArray::number(int(saved)));
+    return 0;
+}
+
+// One system call of a save as recorded: what it was and on which file (device and inode).
+struct Call {
+    QByteArray what; // "write", "fsync", "rename"
+    bool folder = false; // made on a folder
+    dev_t device = 0;
+    ino_t inode = 0;
+    QByteArray from, to; // of a rename
+    bool operator==(const Call &o) const
+    {
+        return what == o.what && folder == o.folder && device == o.device && inode == o.inode
+            && from == o.from && to == o.to;
+    }
+};
+QList<Call> g_calls;
+
+Call callOn(const char *what, bool folder, const struct stat &st)
+{
+    Call call;
+    call.what = what;
+    call.folder = folder;
+    call.device = st.st_dev;
+    call.inode = st.st_ino;
+    return call;
+}
+
+Call callOn(const char *what, int fd)
+{
+    struct stat st {
+    };
+    const bool known = ::fstat(fd, &st) == 0;
+    return callOn(what, known && S_ISDIR(st.st_mode), st);
+}
+
 // Sets the file's modification time `secondsAgo` into the past.
 bool age(const QString &path, int secondsAgo)
 {
@@ -117,6 +176,8 @@ private slots:
     void killedDuringSaves();
     void leftoverTemporaries_data();
     void leftoverTemporaries();
+    void slowWriterKeepsItsTemporary();
+    void durableOrder();
 };
 
 void TestSettingsCrash::killedDuringSaves()
@@ -268,10 +329,116 @@ void TestSettingsCrash::leftoverTemporaries()
     QCOMPARE(fieldTexts(loaded), fieldTexts(recordFor(2)));
 }
 
+// A save that takes longer than the stale age (a stalled disk, a suspended process) keeps its
+// temporary file: the cleaning of another save sees its lock and leaves it, and the slow save goes
+// through once its write returns.
+void TestSettingsCrash::slowWriterKeepsItsTemporary()
+{
+    m_home.removeStore();
+    SettingsStore &store = SettingsStore::instance();
+    QVERIFY(store.save(recordFor(1)));
+
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kSlowChildVariable, QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start();
+    QVERIFY(child.waitForStarted(10000));
+    auto stop = qScopeGuard([&] {
+        child.kill();
+        child.waitForFinished();
+    });
+    QByteArray out;
+    while (!out.contains("writing\n") && child.state() == QProcess::Running && child.waitForReadyRead(10000))
+        out += child.readAllStandardOutput();
+    QVERIFY2(out.contains("writing\n"), out.constData());
+
+    // Its temporary file, made to look as old as one a killed save left behind.
+    const QStringList temporaries = othersInFolder(folder());
+    QCOMPARE(temporaries.size(), 1);
+    const QString temporary = folder() + u'/' + temporaries.first();
+    QVERIFY(age(temporary, 3600));
+
+    QVERIFY(store.save(recordFor(2)));
+    QVERIFY2(QFile::exists(temporary), "the temporary file of a save still writing was removed");
+
+    child.write("go\n");
+    QVERIFY(child.waitForFinished(10000));
+    stop.dismiss();
+    out += child.readAllStandardOutput();
+    QVERIFY2(out.endsWith("saved=1\n"), out.constData());
+    SettingsRecord loaded;
+    QVERIFY(store.load(loaded));
+    QCOMPARE(fieldTexts(loaded), fieldTexts(recordFor(42)));
+    QCOMPARE(othersInFolder(folder()), QStringList());
+}
+
+// A save is durable when it returns: the whole file written, then flushed, then renamed over the
+// store, then the folder flushed so that the rename is on disk too. Recorded on the real calls, so
+// that a save leaving out a flush, or flushing before the last write or after the rename, fails.
+void TestSettingsCrash::durableOrder()
+{
+    m_home.removeStore();
+    SettingsStore &store = SettingsStore::instance();
+    QVERIFY(store.save(recordFor(1)));
+
+    durable_file::SystemCalls &calls = durable_file::systemCalls();
+    const durable_file::SystemCalls real = calls;
+    auto restore = qScopeGuard([&] { calls = real; });
+    g_calls.clear();
+    calls.write = [](int fd, const void *buffer, size_t count) {
+        g_calls.append(callOn("write", fd));
+        return ::write(fd, buffer, count);
+    };
+    calls.fsync = [](int fd) {
+        g_calls.append(callOn("fsync", fd));
+        return ::fsync(fd);
+    };
+    calls.rename = [](const char *from, const char *to) {
+        Call call;
+        call.what = "rename";
+        call.from = from;
+        call.to = to;
+        g_calls.append(call);
+        return ::rename(from, to);
+    };
+    QVERIFY(store.save(recordFor(2)));
+    restore.dismiss();
+    calls = real;
+
+    // The file written is the one now in the store; the folder flushed is the store's.
+    struct stat file, dir;
+    QCOMPARE(::stat(QFile::encodeName(m_home.storeFile()).constData(), &file), 0);
+    QCOMPARE(::stat(QFile::encodeName(folder()).constData(), &dir), 0);
+    QVERIFY(g_calls.size() >= 4);
+    const Call rename = g_calls.at(g_calls.size() - 2);
+    QCOMPARE(rename.what, QByteArray("rename"));
+    QCOMPARE(rename.to, QFile::encodeName(m_home.storeFile()));
+    QVERIFY2(rename.from.startsWith(QFile::encodeName(folder() + QStringLiteral("/.ValtronaAmp+.ini."))),
+        rename.from.constData());
+    QList<Call> expected;
+    for (int i = 0; i < g_calls.size() - 3; ++i)
+        expected << callOn("write", false, file);
+    expected << callOn("fsync", false, file) << rename << callOn("fsync", true, dir);
+    QCOMPARE(g_calls.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(g_calls.at(i) == expected.at(i),
+            qPrintable(QStringLiteral("call %1 of %2 is %3")
+                           .arg(i + 1)
+                           .arg(expected.size())
+                           .arg(QString::fromLatin1(g_calls.at(i).what))));
+    SettingsRecord loaded;
+    QVERIFY(store.load(loaded));
+    QCOMPARE(fieldTexts(loaded), fieldTexts(recordFor(2)));
+}
+
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsSet(kChildVariable))
         return runChild();
+    if (qEnvironmentVariableIsSet(kSlowChildVariable))
+        return runSlowChild();
     QCoreApplication app(argc, argv);
     TestSettingsCrash test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -42,6 +42,14 @@ void TestSettingsFuzzed::saveAfterTypo_data()
         << QStringLiteral("/dev/ttyS3");
     QTest::newRow("unclosed quote, no line end")
         << QByteArray("[Ports]\nCOM2=/dev/ttyS3\nCOM1=\"x") << false << 8 << QStringLiteral("/dev/ttyS3");
+    // A '\' as the last character: a save's line break after it must not become a continued line,
+    // which took the next group's blank line into the value and grew the file at every save.
+    QTest::newRow("backslash ending the file, a key added by hand")
+        << QByteArray("[Ports]\nCOM2=/dev/ttyS3\n[ValtronaAmp%2B]\nTreble=6\nNote=typed by hand \\") << true << 6
+        << QStringLiteral("/dev/ttyS3");
+    QTest::newRow("backslash ending the file, another group after the record")
+        << QByteArray("[ValtronaAmp%2B]\nTreble=7\n[Ports]\nCOM2=/dev/ttyS3\\") << true << 7
+        << QStringLiteral("/dev/ttyS3");
     // Not a typo: a quoted value may run over lines, and the lines after it still count.
     QTest::newRow("quote closed on a later line")
         << QByteArray("[ValtronaAmp%2B]\nRT6=\"two\nlines\"\nTreble=5\n[Ports]\nCOM2=/dev/ttyS3\n") << true

@@ -477,10 +477,14 @@ void TestSettingsStore::damagedFile()
     QCOMPARE(record.LogoLine1, logo);
     QCOMPARE(record.AF7, qint16(106));
 
-    // The next save leaves a file that both readers take without complaint.
+    // The next save keeps the damaged file aside and says where; it leaves a file that both
+    // readers take without complaint.
     QVERIFY(store().save(record));
+    QCOMPARE(problems.count(), 2);
+    QVERIFY2(problems.at(1).at(0).toString().contains(m_home.storeFile() + QStringLiteral(".damaged-")),
+        qPrintable(problems.at(1).at(0).toString()));
     QVERIFY(store().load(record));
-    QCOMPARE(problems.count(), 1);
+    QCOMPARE(problems.count(), 2);
     QCOMPARE(int(record.Treble), treble);
     auto s = freshQSettings();
     QVERIFY(s);

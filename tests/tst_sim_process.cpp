@@ -2,13 +2,16 @@
 // stored settings, the log of frames and their timing, the line check, and the run-time behaviours.
 #include "support/sim_process.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSerialPort>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -105,6 +108,10 @@ private slots:
     void fixedReportIsSentAsGiven();
     void noiseComesBeforeTheReport();
     void malformedFrameIsReported();
+    void linkReplacesOnlyItsOwn_data();
+    void linkReplacesOnlyItsOwn();
+    void floodKeepsSendingToItsEnd_data();
+    void floodKeepsSendingToItsEnd();
 };
 
 void TestSimProcess::statusRequestGetsReport()
@@ -409,6 +416,151 @@ void TestSimProcess::malformedFrameIsReported()
     QCOMPARE(
         sim.state()["stored"].toObject()["FO"].toInt(), sim.stateFile()["stored"].toObject()["FO"].toInt());
     QVERIFY(sim.state()["pending"].toObject().isEmpty()); // the broken FO was not taken
+}
+
+void TestSimProcess::linkReplacesOnlyItsOwn_data()
+{
+    QTest::addColumn<QString>("there"); // what is at the link's path before the start
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("nothing") << "nothing" << true;
+    QTest::newRow("a link a killed simulator left") << "/dev/pts/4093" << true;
+    QTest::newRow("a regular file") << "file" << false;
+    QTest::newRow("a folder") << "folder" << false;
+    QTest::newRow("a named pipe") << "fifo" << false;
+    QTest::newRow("a link to a regular file") << "link to file" << false;
+    QTest::newRow("a link to a device") << "/dev/null" << false;
+    QTest::newRow("a link into /dev/pts by a relative path") << "../../dev/pts/4093" << false;
+}
+
+// --link makes its link under a random new name and renames it over the path only when the path
+// is free or a link into /dev/pts: anything else there (as root, a device node such as /dev/ttyS0)
+// is left as it was and the simulator does not start.
+void TestSimProcess::linkReplacesOnlyItsOwn()
+{
+    QFETCH(QString, there);
+    QFETCH(bool, replaced);
+    SimProcess sim;
+    const QString path = sim.linkPath();
+    const QByteArray native = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    QVERIFY(QDir().mkpath(folder));
+    if (there == QLatin1String("file")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    } else if (there == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (there == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    } else if (there == QLatin1String("link to file")) {
+        QFile f(folder + QStringLiteral("/target"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+        QCOMPARE(::symlink("target", native.constData()), 0);
+    } else if (there != QLatin1String("nothing")) {
+        QCOMPARE(::symlink(QFile::encodeName(there).constData(), native.constData()), 0);
+    }
+    struct stat before {
+    };
+    ::lstat(native.constData(), &before);
+    const QStringList namesBefore
+        = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+
+    const bool started = sim.start();
+    QCOMPARE(started, replaced);
+    if (replaced) {
+        QCOMPARE(QFileInfo(path).symLinkTarget(), sim.devicePath());
+        // Only the link and the simulator's own files are there: no temporary name stayed.
+        QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        names.removeAll(QFileInfo(sim.logPath()).fileName());
+        names.removeAll(QFileInfo(sim.stateFilePath()).fileName());
+        QCOMPARE(names, QStringList { QFileInfo(path).fileName() });
+        QVERIFY(sim.replug()); // and again at a replug, over its own link
+        QCOMPARE(QFileInfo(path).symLinkTarget(), sim.devicePath());
+        return;
+    }
+    QVERIFY(waitUntil([&] { return !sim.isRunning(); }, 10000));
+    QVERIFY2(sim.stderrText().contains("not a link into /dev/pts"), sim.stderrText().constData());
+    struct stat after {
+    };
+    QCOMPARE(::lstat(native.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    names.removeAll(QFileInfo(sim.logPath()).fileName());
+    QCOMPARE(names, namesBefore);
+    if (there.contains(QLatin1String("file"))) {
+        QFile f(there == QLatin1String("file") ? path : folder + QStringLiteral("/target"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+    }
+}
+
+void TestSimProcess::floodKeepsSendingToItsEnd_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : { "reports", "noise", "mixed" })
+        QTest::newRow(kind) << kind;
+}
+
+// A flood sends for its whole time while the panel reads everything and asks for a report every
+// 20 ms, whose answers go out between the flood's pieces. The bytes sent are sampled in the
+// flood's last 40 % (at 60 % and 90 % of its 6 s): they must still grow there. The rate against
+// the flood's first half is printed, not bounded: a loaded machine slows both.
+void TestSimProcess::floodKeepsSendingToItsEnd()
+{
+    QFETCH(QString, kind);
+    SimProcess sim;
+    QVERIFY2(sim.start(), sim.stderrText().constData());
+    PanelPort panel(sim.linkPath());
+    QVERIFY2(panel.open(), qPrintable(panel.port().errorString()));
+    qint64 received = 0;
+    QTimer requests;
+    QObject::connect(&requests, &QTimer::timeout, [&] {
+        received += panel.received().size();
+        panel.received().clear();
+        panel.write(kStatusRequest);
+    });
+    requests.start(20);
+
+    constexpr int kSeconds = 6;
+    bool ok = false;
+    sim.command(QStringLiteral("flood %1 %2").arg(kSeconds).arg(kind), &ok);
+    QVERIFY(ok);
+    QElapsedTimer clock;
+    clock.start();
+    // The flood's bytes and the panel's at a moment of the flood.
+    auto sample = [&](int atMs, qint64 &sent, qint64 &read) {
+        waitUntil([&] { return clock.elapsed() >= atMs; }, atMs + 1000);
+        const QJsonObject flood = sim.state()["flood"].toObject();
+        QVERIFY2(
+            flood["active"].toBool(), qPrintable(QStringLiteral("the flood ended before %1 ms").arg(atMs)));
+        sent = qint64(flood["bytes"].toDouble());
+        read = received + panel.received().size();
+    };
+    qint64 sentHalf = 0, readHalf = 0, sentLate = 0, readLate = 0, sentEnd = 0, readEnd = 0;
+    sample(kSeconds * 500, sentHalf, readHalf);
+    sample(kSeconds * 600, sentLate, readLate);
+    sample(kSeconds * 900, sentEnd, readEnd);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(sentEnd > sentLate,
+        qPrintable(QStringLiteral("the flood stopped sending at %1 bytes, %2 s before its end")
+                       .arg(sentLate)
+                       .arg(kSeconds * 0.4)));
+    QVERIFY(readEnd > readLate);
+    const double halfRate = double(sentHalf) / (kSeconds * 0.5);
+    const double lateRate = double(sentEnd - sentLate) / (kSeconds * 0.3);
+    qInfo("flood of %s: %.1f MB/s in its first half, %.1f MB/s from 60 %% to 90 %% of its time",
+        qPrintable(kind), halfRate / 1e6, lateRate / 1e6);
+
+    // Then it ends by itself, and the line answers requests as before.
+    QVERIFY(waitUntil([&] { return !sim.state()["flood"].toObject()["active"].toBool(); }, kSeconds * 1000));
+    requests.stop();
+    waitUntil([&] { return false; }, 200);
+    panel.received().clear();
+    panel.write(kStatusRequest);
+    QVERIFY(panel.nextReport().startsWith("Pfwd="));
 }
 
 QTEST_GUILESS_MAIN(TestSimProcess)

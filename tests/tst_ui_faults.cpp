@@ -357,7 +357,8 @@ private slots:
     }
 
     // Random bytes in front of a readable port map: the panel starts on the line, says once that the
-    // file is damaged, and its first save puts a whole record in place of the damage.
+    // file is damaged, and its first save keeps the damaged file aside, says where, and puts a whole
+    // record in place of the damage.
     void storeOfRandomBytes()
     {
         QFETCH(quint32, seed);
@@ -374,8 +375,10 @@ private slots:
         connect(m_form->statusBar(), &QStatusBar::messageChanged, this,
             [&](const QString &text) { told += text.startsWith("The settings file"); });
         m_form->start();
-        QCOMPARE(problems.count(), 1);
-        QCOMPARE(told, 1);
+        QCOMPARE(problems.count(), 2);
+        QVERIFY2(problems.at(1).at(0).toString().contains(m_home.storeFile() + ".damaged-"),
+            qPrintable(problems.at(1).at(0).toString()));
+        QCOMPARE(told, 2);
         QVERIFY(m_form->isVisible());
         QVERIFY(m_form->session().link().isOpen());
         m_form->activateWindow();

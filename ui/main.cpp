@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QStatusBar>
 #include <cstdio>
 
 namespace {
@@ -71,5 +72,7 @@ int main(int argc, char *argv[])
         return form.isVisible();
     });
     form.start();
+    if (!instance.guardProblem().isEmpty())
+        form.statusBar()->showMessage(instance.guardProblem());
     return app.exec();
 }

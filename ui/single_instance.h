@@ -9,6 +9,12 @@ class QLocalServer;
 // One panel per user and settings store. Two panels on one store would fight over its file and over
 // the serial port, so a second copy asks the running one to come to the front and leaves. The key
 // is the user and the store's file: a panel started with another store runs on its own.
+//
+// The socket and its lock live in a folder only the user may enter: $XDG_RUNTIME_DIR, or else a
+// folder of the panel's own in the temporary folder, made with mode 0700 and checked to be the
+// user's and not a link. A socket there whose listener runs under another user id is not taken for
+// a copy, and an answer is read up to a few bytes within one deadline, so nothing another user
+// does keeps the panel from starting or holds its start-up.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -16,15 +22,19 @@ public:
     enum class Claim {
         First, // no other copy: this one serves the key from now on
         HandedOver, // another copy runs on this store and was asked to come to the front
-        Unguarded // the key could not be served (no usable socket folder): run, unguarded
+        Unguarded // the key could not be served: run, unguarded (guardProblem() says why)
     };
 
     explicit SingleInstance(const QString &storePath, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // The local server's name for a user's store: the user id and a hash of the store's path.
+    // The local server's socket for a user's store: a hash of the store's path, in the folder of
+    // socketFolder().
     static QString serverName(const QString &storePath);
     QString serverName() const { return m_name; }
+    // $XDG_RUNTIME_DIR when it is a folder of this user's that no one else may enter, else
+    // "valtrona-panel-<user id>" in the temporary folder.
+    static QString socketFolder();
 
     // Asks a running copy to come forward, or else becomes the one that others ask. A server socket
     // left behind by a copy that was killed is removed and taken over.
@@ -33,6 +43,9 @@ public:
     // What the running copy answered a handover (HandedOver only): "front" once its window is shown.
     QString answer() const { return m_answer; }
 
+    // Why a second copy would not be noticed (Unguarded only), as a line for the status bar.
+    QString guardProblem() const { return m_problem; }
+
     // Run when another copy asks; returns whether the window is now on screen.
     void setActivationHandler(std::function<bool()> handler) { m_activate = std::move(handler); }
 
@@ -40,14 +53,20 @@ public:
     static constexpr const char *kRequest = "front?";
     static constexpr const char *kShown = "front";
     static constexpr const char *kNotShown = "hidden";
+    // The whole exchange with a running copy, connection included, and the longest answer read.
+    static constexpr int kAnswerMs = 3000;
+    static constexpr int kMaxAnswer = 64;
 
 private:
-    bool askRunningCopy();
+    enum class Asked { Nobody, Copy, Stranger };
+    bool makeFolder();
+    Asked askRunningCopy();
     bool serve();
     void onConnection();
 
     QString m_name;
     QString m_answer;
+    QString m_problem;
     QLocalServer *m_server = nullptr;
     std::function<bool()> m_activate;
 };
