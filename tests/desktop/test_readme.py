@@ -56,13 +56,21 @@ def test(source_dir):
     for command in commands:
         claims[command]()
 
-    # The port map example edits only keys the panel reads.
+    # The examples of the settings file edit only groups and keys the panel reads.
     ini = [lines for _, lang, lines in readme_sections(source_dir) if lang == "ini"]
-    check(len(ini) == 1 and ini[0][0] == "[Ports]", "README.md's port map example is not a [Ports] group")
-    for line in ini[0][1:]:
+    ports = [lines for lines in ini if lines and lines[0] == "[Ports]"]
+    check(len(ports) == 1, "README.md has no port map example, or more than one")
+    for line in ports[0][1:]:
         key, _, value = line.partition("=")
         check(key in {f"COM{n}" for n in range(1, 9)} and value.startswith("/dev/"),
               f"README.md's port map example has the line {line!r}")
+    notifications = [lines for lines in ini if lines and lines[0] == "[Notifications]"]
+    for lines in notifications:
+        for line in lines[1:]:
+            key, _, value = line.partition("=")
+            check(key in {"Enabled", "Alarms", "Link", "Reports", "Restart"} and value in {"true", "false"},
+                  f"README.md's notification example has the line {line!r}")
+    check(len(ports) + len(notifications) == len(ini), "README.md shows a settings group the panel does not read")
 
 
 if __name__ == "__main__":
