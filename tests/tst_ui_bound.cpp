@@ -1,7 +1,5 @@
-#include "ui/form1.h"
-
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,38 +7,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QSlider>
 #include <QtTest>
-#include <memory>
 
 // The controls whose every change, and every departure of the focus, goes into the store at once:
 // what the operator does in the window is checked in the file on disk.
-class TestUiBound : public QObject
+class TestUiBound : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
-    std::unique_ptr<Form1> m_form;
-
-    QMap<QString, QString> storedRecord()
-    {
-        QTemporaryDir dir;
-        const QString copy = dir.filePath("copy.ini");
-        if (!QFile::copy(m_home.storeFile(), copy))
-            return {};
-        QSettings settings(copy, QSettings::IniFormat);
-        settings.beginGroup("ValtronaAmp+");
-        QMap<QString, QString> values;
-        for (const QString &key : settings.childKeys())
-            values.insert(key, settings.value(key).toString());
-        return values;
-    }
 
     QString stored(const QString &key) { return storedRecord().value(key); }
-
-    template <typename T> T *find(const QString &name) const { return m_form->findChild<T *>(name); }
 
     // Moves the focus to `w` the way the Tab key does.
     void focus(QWidget *w)
@@ -54,13 +32,8 @@ private slots:
 
     void init()
     {
-        m_home.removeStore();
-        m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8()
-                          + "\n\n[ValtronaAmp%2B]\nAutoRead=False\nTrayAtStart=False\nTXPower=37\n");
-        m_form = std::make_unique<Form1>();
-        m_form->start();
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_form.start(storeText(m_sim.linkPath(), "AutoRead=False\nTrayAtStart=False\nTXPower=37\n"),
+            PanelWindow::InFront);
     }
 
     void cleanup() { m_form.reset(); }
