@@ -7,6 +7,9 @@
 #include "bench/measure/proc_stats.h"
 #include "bench/measure/session.h"
 #include "bench/report_stream.h"
+#include "support/child_process.h"
+#include "support/sim_process.h"
+#include "support/test_env.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,8 +34,7 @@ struct Config {
 
 struct Tools {
     const Config &config;
-    SimRun &sim;
-    QString linkPath;
+    SimProcess &sim;
 };
 
 void note(const QString &text)
@@ -41,22 +43,18 @@ void note(const QString &text)
 }
 
 // A store of the panel's own: COM 1 is the simulator, the window starts on screen, auto-read on.
-std::unique_ptr<BenchHome> storeFor(const QString &linkPath)
+std::unique_ptr<TestStoreHome> storeFor(const QString &linkPath)
 {
-    auto home = std::make_unique<BenchHome>();
-    const QByteArray store = "[Ports]\nCOM1=" + QFile::encodeName(linkPath)
-        + "\n\n[ValtronaAmp%2B]\nTrayAtStart=False\nAutoRead=True\nCOMSelected=1\n";
-    if (!home->isValid() || !home->writeStore(store))
+    auto home = std::make_unique<TestStoreHome>(benchFolder());
+    if (!home->isValid()
+        || !home->writeStore(storeText(linkPath, "TrayAtStart=False\nAutoRead=True\nCOMSelected=1\n")))
         return nullptr;
     return home;
 }
 
-std::unique_ptr<PanelRun> launch(const Tools &t, const BenchHome &home, QString *error)
+std::unique_ptr<PanelRun> launch(const Tools &t, const TestStoreHome &home, QString *error)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), t.config.platform);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.configHome());
-    env.insert(QStringLiteral("HOME"), home.path() + QLatin1String("/home"));
+    const QProcessEnvironment env = panelEnvironment(home.configHome(), home.homeFolder(), t.config.platform);
     auto run = std::make_unique<PanelRun>(
         t.config.panelPath, t.config.probePath, home.path() + QLatin1String("/probe.sock"), env);
     if (!run->start(error))
@@ -92,7 +90,7 @@ void measureStartup(const Tools &t, figures::Table &table)
     QSet<QString> bases; // which event marked the window as shown
     int linkOpen = 0;
     for (int i = 0; i < t.config.startupRuns; ++i) {
-        const auto home = storeFor(t.linkPath);
+        const auto home = storeFor(t.sim.linkPath());
         QString error;
         const auto run = home ? launch(t, *home, &error) : nullptr;
         if (!run) {
@@ -195,7 +193,9 @@ bool flood(const Tools &t, PanelRun &run, int count, double *tookMs)
         }
         chunk += r;
         if (chunk.size() > 12000 || i == count - 1) {
-            if (!t.sim.command(QStringLiteral("sendhex ") + QString::fromLatin1(chunk.toHex())))
+            bool sent = false;
+            t.sim.command(QStringLiteral("sendhex ") + QString::fromLatin1(chunk.toHex()), &sent);
+            if (!sent)
                 return false;
             chunk.clear();
             QThread::msleep(5); // keeps the simulator's queue for the line below its bound
@@ -219,7 +219,7 @@ bool flood(const Tools &t, PanelRun &run, int count, double *tookMs)
 void measureRunning(const Tools &t, figures::Table &table)
 {
     const QString where = t.config.label;
-    const auto home = storeFor(t.linkPath);
+    const auto home = storeFor(t.sim.linkPath());
     QString error;
     const auto run = home ? launch(t, *home, &error) : nullptr;
     if (!run || !shownAt(*run, 10000)) {
@@ -335,20 +335,21 @@ int main(int argc, char **argv)
         }
     }
 
-    BenchHome simHome; // the simulator's link lives here
-    SimRun simRun;
-    const QString linkPath = simHome.path() + QLatin1String("/ttyVALTRONA");
-    QString error;
-    if (!simHome.isValid() || !simRun.start(config.simPath, linkPath, &error)) {
-        note(error);
+    // The simulator keeps no log or state file here: its writing would load the machine measured.
+    SimProcess simulator;
+    simulator.setProgram(config.simPath);
+    simulator.setRecording(false);
+    if (!simulator.start()) {
+        note(QStringLiteral("the simulator did not come up: ")
+            + QString::fromLocal8Bit(simulator.stderrText()));
         return 1;
     }
-    const Tools tools { config, simRun, linkPath };
+    const Tools tools { config, simulator };
 
     figures::Table table;
     measureStartup(tools, table);
     measureRunning(tools, table);
-    simRun.stop();
+    simulator.stop();
 
     const QString text = table.markdown();
     std::fputs(qPrintable(text), stdout);

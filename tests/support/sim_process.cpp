@@ -47,9 +47,9 @@ bool SimProcess::start(const QStringList &extraArgs, int timeoutMs)
 {
     if (!m_dir.isValid())
         return false;
-    QStringList args { "--link", linkPath(), "--state-file", stateFilePath() };
-    if (m_logging)
-        args << "--log" << logPath();
+    QStringList args { "--link", linkPath() };
+    if (m_recording)
+        args << "--log" << logPath() << "--state-file" << stateFilePath();
     m_process.setArguments(args + extraArgs);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs))

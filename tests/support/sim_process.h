@@ -20,10 +20,11 @@ public:
     explicit SimProcess(QObject *parent = nullptr);
     ~SimProcess() override;
 
-    // The program to run (the build's valtrona-sim unless set) and whether it keeps its log (it does
-    // unless told otherwise; a measurement may spare it the writing). Set before start().
+    // The program to run (the build's valtrona-sim unless set), and whether it keeps its log and its
+    // state file (it does unless told otherwise; a measurement spares the machine the writing). Set
+    // before start().
     void setProgram(const QString &path) { m_process.setProgram(path); }
-    void setLogging(bool on) { m_logging = on; }
+    void setRecording(bool on) { m_recording = on; }
 
     // Starts the simulator with `extraArgs` (e.g. {"--report", "Pfwd=1W,..."}) and waits for its
     // device line. False when it did not come up; stderrText() tells why.
@@ -69,7 +70,7 @@ private:
     QStringList m_lines;
     QByteArray m_stderr;
     QString m_device;
-    bool m_logging = true;
+    bool m_recording = true;
 };
 
 // Runs the event loop until `condition` holds or `timeoutMs` pass; returns the condition.
