@@ -90,8 +90,11 @@ class TestUiDownloads : public WindowTest
         QTest::mouseClick(combo, Qt::LeftButton);
         QAbstractItemView *view = combo->view();
         QVERIFY(QTest::qWaitForWindowExposed(view->window()));
-        // The popup takes no release that comes within a double-click time of its opening.
+        // The popup takes no release that comes within a double-click time of its opening, until a
+        // timer of its own has said so: on a busy machine the wait can end before that timer had its
+        // turn, so the loop turns once more for whatever has fallen due.
         QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QApplication::processEvents();
         const QModelIndex entry = view->model()->index(index, 0);
         view->scrollTo(entry);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(entry).center());
