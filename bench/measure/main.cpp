@@ -15,9 +15,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSet>
 #include <QTextStream>
 #include <QThread>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -216,6 +219,49 @@ bool flood(const Tools &t, PanelRun &run, int count, double *tookMs)
     return shown;
 }
 
+// The pauses of a download as the simulator read them: the gaps of at least half the nominal pause
+// between the pieces of its frames `commands` (and from one frame's end to the next one's start),
+// among the frames read after the first `from`.
+std::vector<double> wirePauses(
+    const SimProcess &sim, qsizetype from, const QStringList &commands, int nominalMs)
+{
+    std::vector<double> pauses;
+    double last = -1;
+    for (const QJsonObject &frame : sim.frames().mid(from)) {
+        if (!commands.contains(frame.value(QLatin1String("command")).toString()))
+            continue;
+        for (const QJsonValue &piece : frame.value(QLatin1String("pieces")).toArray()) {
+            const double at = piece.toObject().value(QLatin1String("t")).toDouble();
+            if (last >= 0 && at - last >= nominalMs / 2.0)
+                pauses.push_back(at - last);
+            last = at;
+        }
+    }
+    return pauses;
+}
+
+// A row for the pacing of a download on the wire: the largest difference of a pause from its
+// nominal length, held against the 50 ms the tests once held it to before they left exact pacing here.
+void addPacing(
+    figures::Table &table, const QString &what, std::vector<double> pauses, int expected, int nominalMs)
+{
+    if (int(pauses.size()) != expected) {
+        table.addMissing(what,
+            QStringLiteral("%1 pauses found on the wire, not %2").arg(pauses.size()).arg(expected),
+            QStringLiteral("< 50 ms off"));
+        return;
+    }
+    double worst = 0;
+    for (double p : pauses)
+        worst = std::max(worst, std::abs(p - nominalMs));
+    const figures::Summary s = figures::summarize(std::move(pauses));
+    table.add(what, worst, QStringLiteral("ms off"), 50,
+        QStringLiteral("%1 pauses of %2 ms as the simulator read them: min %3, median %4, max %5")
+            .arg(s.count)
+            .arg(nominalMs)
+            .arg(figures::format(s.min), figures::format(s.median), figures::format(s.max)));
+}
+
 void measureRunning(const Tools &t, figures::Table &table)
 {
     const QString where = t.config.label;
@@ -253,18 +299,38 @@ void measureRunning(const Tools &t, figures::Table &table)
     struct Load {
         const char *what;
         std::function<bool()> action;
+        QStringList frames = {}; // a download's commands, for its pacing on the wire
+        int pauses = 0; // how many of its pauses the wire shows (the last is followed by no byte)
+        int pauseMs = 0;
     };
     const int floodCount = t.config.floodReports;
     double floodMs = 0;
     const Load loads[] = {
-        { "settings download", [&] { return download(*run, "Command16", 20000); } },
-        { "logo download", [&] { return download(*run, "Command9", 30000); } },
+        { "settings download", [&] { return download(*run, "Command16", 20000); },
+            { "FO", "FAS", "FAT", "FAU", "FAC", "FAA", "FW" }, 6, 600 },
+        { "logo download", [&] { return download(*run, "Command9", 30000); }, { "FL1", "FL2", "FLS" }, 12,
+            1000 },
         { "flood of reports", [&] { return flood(t, *run, floodCount, &floodMs); } },
     };
     for (const Load &load : loads) {
         const QString what
             = QStringLiteral("Longest event-loop stall, %1, ").arg(QLatin1String(load.what)) + where;
+        const qsizetype framesBefore = t.sim.frames().size();
         const auto stall = stallDuring(*run, load.action);
+        if (stall && !load.frames.isEmpty()) {
+            const QString pacing
+                = QStringLiteral("Pauses on the wire, %1, ").arg(QLatin1String(load.what)) + where;
+            waitFor(
+                [&] {
+                    qsizetype n = 0;
+                    for (const QJsonObject &f : t.sim.frames().mid(framesBefore))
+                        n += load.frames.contains(f.value(QLatin1String("command")).toString());
+                    return n >= load.frames.size();
+                },
+                5000);
+            addPacing(table, pacing, wirePauses(t.sim, framesBefore, load.frames, load.pauseMs), load.pauses,
+                load.pauseMs);
+        }
         if (!stall) {
             table.addMissing(what, QStringLiteral("did not complete"), QStringLiteral("< 16 ms"));
             continue;
@@ -335,10 +401,9 @@ int main(int argc, char **argv)
         }
     }
 
-    // The simulator keeps no log or state file here: its writing would load the machine measured.
+    // The simulator's log gives the downloads' pacing on the wire.
     SimProcess simulator;
     simulator.setProgram(config.simPath);
-    simulator.setRecording(false);
     if (!simulator.start()) {
         note(QStringLiteral("the simulator did not come up: ")
             + QString::fromLocal8Bit(simulator.stderrText()));
