@@ -3,6 +3,7 @@
 // report costs), the whole log written as CSV (`--events`), and opening the file for writing with
 // its quick check, as the panel does at start.
 #include "bench/bench_home.h"
+#include "support/test_env.h"
 
 #include "history/event_log.h"
 #include "history/history_database.h"
@@ -161,7 +162,7 @@ void BM_OpenForWriting(benchmark::State &state)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    BenchHome home;
+    TestStoreHome home(benchFolder());
     if (!home.isValid()) {
         std::fprintf(stderr, "bench_history: no temporary folder could be made\n");
         return 1;

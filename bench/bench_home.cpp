@@ -5,47 +5,10 @@
 
 #include <sys/vfs.h>
 
-namespace {
-
-QString baseFolder(const QString &base)
+QString benchFolder()
 {
-    if (!base.isEmpty())
-        return base;
     const QString fromEnv = qEnvironmentVariable("PANEL_BENCH_DIR");
     return fromEnv.isEmpty() ? QDir::tempPath() : fromEnv;
-}
-
-} // namespace
-
-BenchHome::BenchHome(const QString &base)
-    : m_dir(baseFolder(base) + QLatin1String("/valtrona-bench.XXXXXX"))
-    , m_oldXdg(qgetenv("XDG_CONFIG_HOME"))
-    , m_oldHome(qgetenv("HOME"))
-{
-    if (!m_dir.isValid())
-        return;
-    QDir(m_dir.path()).mkpath(QStringLiteral("config"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("home"));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
-    qputenv("HOME", QFile::encodeName(m_dir.path() + QLatin1String("/home")));
-}
-
-BenchHome::~BenchHome()
-{
-    qputenv("XDG_CONFIG_HOME", m_oldXdg);
-    qputenv("HOME", m_oldHome);
-}
-
-QString BenchHome::storeFile() const
-{
-    return configHome() + QLatin1String("/ZTK Electronics/ValtronaAmp+.ini");
-}
-
-bool BenchHome::writeStore(const QByteArray &bytes) const
-{
-    QDir().mkpath(configHome() + QLatin1String("/ZTK Electronics"));
-    QFile f(storeFile());
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() && f.flush();
 }
 
 QString fileSystemOf(const QString &path)

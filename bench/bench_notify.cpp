@@ -4,6 +4,7 @@
 // parser, the watch, the event log's commit and the notification policy. Run it under
 // dbus-run-session with a notification service (scripts/bench.sh does), or on a desktop.
 #include "bench/bench_home.h"
+#include "support/test_env.h"
 
 #include "notify/desktop_notifier.h"
 #include "notify/notification_scheduler.h"
@@ -19,7 +20,7 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    BenchHome home;
+    TestStoreHome home(benchFolder());
     if (!home.isValid())
         return 1;
     const int rounds = argc > 1 ? std::max(10, atoi(argv[1])) : 400;

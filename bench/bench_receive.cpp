@@ -2,6 +2,7 @@
 // decoder into the display model, as the panel runs it for every receive event.
 #include "bench/bench_home.h"
 #include "bench/report_stream.h"
+#include "support/test_env.h"
 
 #include "link/port_check.h"
 #include "link/serial_link.h"
@@ -155,7 +156,8 @@ BENCHMARK(BM_NoiseAtCapacity)->ArgName("burst")->Arg(1)->Arg(32)->Arg(4096);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    BenchHome home; // nothing here should touch the store; if something does, it is not the real one
+    // Nothing here should touch the store; if something does, it is not the real one.
+    TestStoreHome home(benchFolder());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -2,6 +2,7 @@
 // is the durable one the panel does on each operator action (temporary file, fsync, rename, fsync
 // of the folder), so the figures are wall-clock times, repeated to give a median and a p99.
 #include "bench/bench_home.h"
+#include "support/test_env.h"
 
 #include "settings/durable_file.h"
 #include "settings/record.h"
@@ -144,7 +145,7 @@ void withStatistics(benchmark::internal::Benchmark *b, int repetitions)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    BenchHome home;
+    TestStoreHome home(benchFolder());
     if (!home.isValid()) {
         std::fprintf(stderr, "bench_settings: no temporary folder could be made\n");
         return 1;

@@ -261,7 +261,10 @@ bool SerialLink::write(const QByteArray &bytes)
     // Hand the bytes to the device now, without waiting for them to leave, so that each call is one
     // write of its own and nothing lingers in our buffer while the caller goes on.
     m_serial->flush();
-    return isOpen(); // a write error found by the flush has closed the link and said so
+    if (!isOpen())
+        return false; // a write error found by the flush has closed the link and said so
+    emit written(bytes);
+    return true;
 }
 
 LinkFailure SerialLink::fail(LinkFailure kind, const QString &text)

@@ -47,6 +47,8 @@ public:
 
 signals:
     void received(const QByteArray &bytes);
+    // Bytes write() has handed to the device, as each call returned them; for a log of the wire.
+    void written(const QByteArray &bytes);
     // A failure after open (lost adapter, write error): the port is already closed when it is Lost.
     void failed(LinkFailure kind, const QString &text);
     void openChanged(bool open);

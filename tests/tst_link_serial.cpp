@@ -8,6 +8,7 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +33,8 @@ private slots:
     void notASerialDevice_data();
     void notASerialDevice();
     void writeWhileClosedFails();
+    void writeRefused_data();
+    void writeRefused();
     void unplugGivesOneLostFailureAndCloses();
     void reopensWhenDeviceIsBack();
     void openLinkStaysOnItsDevice();
@@ -210,6 +213,61 @@ void TestSerialLink::writeWhileClosedFails()
     QCOMPARE(failed.at(0).at(0).value<LinkFailure>(), LinkFailure::NotOpen);
     QTest::qWait(50);
     QCOMPARE(pty.takeWritten(), QByteArray());
+}
+
+void TestSerialLink::writeRefused_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("staysOpen");
+    // The port's descriptor is made to lead to /dev/full, a device that refuses every write: the
+    // port reports a write error, and the link closes.
+    QTest::newRow("the device refuses the bytes") << "device" << false;
+    // The port, opened again behind the link's back for reading only, queues none of the bytes.
+    QTest::newRow("the port queues none of them") << "port" << true;
+}
+
+void TestSerialLink::writeRefused()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, staysOpen);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    SerialLink link;
+    QCOMPARE(link.open(1, pty.path()), LinkFailure::None);
+    QVERIFY(link.write("ok"));
+    QCOMPARE(pty.takeWritten(), QByteArray("ok"));
+
+    auto *port = link.findChild<QSerialPort *>();
+    QVERIFY(port);
+    if (how == "device") {
+        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        QVERIFY(full >= 0);
+        QVERIFY(::dup2(full, int(port->handle())) >= 0);
+        ::close(full);
+    } else {
+        port->close();
+        QVERIFY(port->open(QIODevice::ReadOnly));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("QIODevice::write.*ReadOnly device"));
+    }
+
+    QSignalSpy failed(&link, &SerialLink::failed);
+    QSignalSpy opened(&link, &SerialLink::openChanged);
+    QSignalSpy written(&link, &SerialLink::written);
+    QVERIFY(!link.write(QByteArray::fromHex("00464d012002")));
+    const QString text = QStringLiteral("Writing to %1 failed").arg(pty.path());
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.at(0).at(0).value<LinkFailure>(), LinkFailure::WriteFailed);
+    QCOMPARE(failed.at(0).at(1).toString(), text);
+    QCOMPARE(link.lastFailure(), LinkFailure::WriteFailed);
+    QCOMPARE(link.lastErrorText(), text);
+    QCOMPARE(link.isOpen(), staysOpen);
+    QCOMPARE(opened.size(), staysOpen ? 0 : 1); // a closed link says so once
+    QVERIFY(written.isEmpty());
+
+    // Nothing reached the line, and the failure is told once.
+    QTest::qWait(50);
+    QCOMPARE(pty.takeWritten().toHex(' '), QByteArray());
+    QCOMPARE(failed.size(), 1);
 }
 
 void TestSerialLink::unplugGivesOneLostFailureAndCloses()

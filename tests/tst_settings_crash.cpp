@@ -14,6 +14,7 @@
 #include "settings/record.h"
 #include "settings/store.h"
 #include "settings/table.h"
+#include "support/child_process.h"
 #include "support/test_env.h"
 
 #include <QProcess>
@@ -200,10 +201,7 @@ void TestSettingsCrash::killedDuringSaves()
     for (int kill = 0; kill < kills; ++kill) {
         const QString where = QStringLiteral("kill %1 of %2, %3").arg(kill + 1).arg(kills).arg(seedNote);
         QProcess child;
-        child.setProgram(QCoreApplication::applicationFilePath());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kChildVariable, QStringLiteral("1"));
-        child.setProcessEnvironment(env);
+        prepareChild(child, kChildVariable);
         child.start();
         QVERIFY2(child.waitForStarted(10000), qPrintable(where));
 

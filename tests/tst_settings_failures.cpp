@@ -8,6 +8,7 @@
 #include "settings/record.h"
 #include "settings/store.h"
 #include "settings/table.h"
+#include "support/child_process.h"
 #include "support/test_env.h"
 
 #include <QProcess>
@@ -15,12 +16,10 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -213,17 +212,7 @@ void TestSettingsFailures::fullDisk()
     const qsizetype limit = limited ? before.size() / 2 : 0;
 
     QProcess child;
-    child.setProgram(QCoreApplication::applicationFilePath());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kChildVariable, "1");
-    child.setProcessEnvironment(env);
-    if (limit > 0) {
-        child.setChildProcessModifier([limit] {
-            const rlimit rl { rlim_t(limit), rlim_t(limit) };
-            ::setrlimit(RLIMIT_FSIZE, &rl);
-            ::signal(SIGXFSZ, SIG_IGN);
-        });
-    }
+    prepareChild(child, kChildVariable, limit);
     child.start();
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);

@@ -1,68 +1,45 @@
 // A panel that lives with real adapters: pulled out and plugged in again while the port is open,
 // held by another program, and a second copy of the panel started by mistake. The simulator's
 // "unplug" closes its pseudo-terminal and removes the stable name, "replug" puts a new one behind it.
-#include "ui/form1.h"
 #include "ui/single_instance.h"
 
+#include "support/child_process.h"
 #include "support/pty_pair.h"
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QtTest>
-#include <memory>
 
 Q_DECLARE_METATYPE(LinkFailure)
 
-class TestUiAdapter : public QObject
+class TestUiAdapter : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     QTemporaryDir m_dir;
-    std::unique_ptr<Form1> m_form;
     QList<QProcess *> m_panels;
 
-    static QByteArray storeText(const QString &com1, bool autoRead)
+    static QByteArray storeFor(const QString &com1, bool autoRead)
     {
-        return "[Ports]\nCOM1=" + com1.toUtf8() + "\n\n[ValtronaAmp%2B]\nCOMSelected=1\nAutoRead="
-            + (autoRead ? "True" : "False") + "\nTrayAtStart=False\n";
+        return storeText(com1,
+            QByteArray("COMSelected=1\nAutoRead=") + (autoRead ? "True" : "False") + "\nTrayAtStart=False\n");
     }
 
     // The window on COM 1 = `device`, with the 1 s timer stopped: ticks are driven by hand.
     void startForm(const QString &device, bool autoRead = true)
     {
-        m_form.reset();
-        m_home.removeStore();
-        m_home.writeStore(storeText(device, autoRead));
-        m_form = std::make_unique<Form1>();
-        m_form->timer1().stop();
-        m_form->start();
-    }
-
-    static QList<QMessageBox *> missingPortBoxes()
-    {
-        QList<QMessageBox *> boxes;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w);
-                box && box->isVisible() && box->text() == QString::fromLatin1(kMissingPortText))
-                boxes << box;
-        return boxes;
+        m_form.start(storeFor(device, autoRead), PanelWindow::ManualTicks);
     }
 
     // A copy of the real program, offscreen, on the store under `configHome`.
     QProcess *startPanel(const QString &configHome)
     {
         auto *panel = new QProcess(this);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-        env.insert(QStringLiteral("HOME"), configHome);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        panel->setProcessEnvironment(env);
+        panel->setProcessEnvironment(panelEnvironment(configHome, configHome));
         panel->setProgram(QStringLiteral(VALTRONA_PANEL_PATH));
         panel->start();
         m_panels << panel;
@@ -77,7 +54,7 @@ class TestUiAdapter : public QObject
         QDir().mkpath(home + QStringLiteral("/ZTK Electronics"));
         QFile store(home + QStringLiteral("/ZTK Electronics/ValtronaAmp+.ini"));
         if (store.open(QIODevice::WriteOnly))
-            store.write(storeText(m_dir.filePath(QStringLiteral("nothing-here")), false));
+            store.write(storeFor(m_dir.filePath(QStringLiteral("nothing-here")), false));
         return home;
     }
 
@@ -102,10 +79,7 @@ private slots:
 
     void cleanup()
     {
-        m_form.reset();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(w))
-                delete w;
+        closeWindow();
         for (QProcess *panel : m_panels) {
             panel->kill();
             panel->waitForFinished(3000);

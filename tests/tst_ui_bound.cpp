@@ -1,46 +1,59 @@
-#include "ui/form1.h"
-
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QSlider>
 #include <QtTest>
-#include <memory>
+
+namespace {
+
+// Notes the reason of each focus-out `watched` is told of, for as long as it lives.
+class FocusOutReasons : public QObject
+{
+public:
+    FocusOutReasons(QWidget *watched, QList<int> &reasons)
+        : m_watched(watched)
+        , m_reasons(reasons)
+    {
+        watched->installEventFilter(this);
+    }
+    ~FocusOutReasons() override
+    {
+        if (m_watched)
+            m_watched->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusOut)
+            m_reasons << int(static_cast<QFocusEvent *>(event)->reason());
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_watched;
+    QList<int> &m_reasons;
+};
+
+} // namespace
 
 // The controls whose every change, and every departure of the focus, goes into the store at once:
 // what the operator does in the window is checked in the file on disk.
-class TestUiBound : public QObject
+class TestUiBound : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
-    std::unique_ptr<Form1> m_form;
-
-    QMap<QString, QString> storedRecord()
-    {
-        QTemporaryDir dir;
-        const QString copy = dir.filePath("copy.ini");
-        if (!QFile::copy(m_home.storeFile(), copy))
-            return {};
-        QSettings settings(copy, QSettings::IniFormat);
-        settings.beginGroup("ValtronaAmp+");
-        QMap<QString, QString> values;
-        for (const QString &key : settings.childKeys())
-            values.insert(key, settings.value(key).toString());
-        return values;
-    }
 
     QString stored(const QString &key) { return storedRecord().value(key); }
-
-    template <typename T> T *find(const QString &name) const { return m_form->findChild<T *>(name); }
 
     // Moves the focus to `w` the way the Tab key does.
     void focus(QWidget *w)
@@ -54,13 +67,8 @@ private slots:
 
     void init()
     {
-        m_home.removeStore();
-        m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8()
-                          + "\n\n[ValtronaAmp%2B]\nAutoRead=False\nTrayAtStart=False\nTXPower=37\n");
-        m_form = std::make_unique<Form1>();
-        m_form->start();
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_form.start(storeText(m_sim.linkPath(), "AutoRead=False\nTrayAtStart=False\nTXPower=37\n"),
+            PanelWindow::InFront);
     }
 
     void cleanup() { m_form.reset(); }
@@ -123,6 +131,76 @@ private slots:
         const QMap<QString, QString> record = storedRecord();
         QCOMPARE(record.size(), 265);
         QCOMPARE(record.value("TXPower"), QString("37"));
+    }
+
+    // The focus leaves a control only when it moves on to another one. Its own list popping up, the
+    // menu bar taking the keyboard or opening a menu, and another program's window in front take the
+    // focus for a while and give it back: none of them runs the control's leave handler, which would
+    // apply the logo line rule and save the store.
+    void focusLeavesOnlyForAnotherControl_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("reason"); // what the control is told when the focus goes
+        QTest::addColumn<bool>("leaves");
+        for (const char *control : { "Combo14", "Text7" }) {
+            QTest::addRow("%s, Tab", control) << control << "tab" << int(Qt::TabFocusReason) << true;
+            QTest::addRow("%s, Alt to the menu bar", control)
+                << control << "alt" << int(Qt::MenuBarFocusReason) << false;
+            QTest::addRow("%s, a click on the menu bar", control)
+                << control << "menu" << int(Qt::PopupFocusReason) << false;
+            QTest::addRow("%s, another program in front", control)
+                << control << "other program" << int(Qt::ActiveWindowFocusReason) << false;
+        }
+        QTest::newRow("Combo14, its list clicked open") << "Combo14"
+                                                        << "click" << int(Qt::PopupFocusReason) << false;
+        QTest::newRow("Combo14, its list opened with F4") << "Combo14"
+                                                          << "f4" << int(Qt::PopupFocusReason) << false;
+    }
+
+    void focusLeavesOnlyForAnotherControl()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, how);
+        QFETCH(int, reason);
+        QFETCH(bool, leaves);
+        auto *w = find<QWidget>(control);
+        QVERIFY(w);
+        focus(w);
+        auto *edit = qobject_cast<QLineEdit *>(w);
+        if (edit)
+            edit->setText("abc");
+        m_home.removeStore();
+
+        QList<int> reasons;
+        FocusOutReasons watch(w, reasons);
+        QMenuBar *bar = m_form->menuBar();
+        if (how == "tab") {
+            QTest::keyClick(w, Qt::Key_Tab);
+        } else if (how == "alt") {
+            QTest::keyClick(w, Qt::Key_Alt);
+            QVERIFY(bar->hasFocus());
+        } else if (how == "menu") {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions().first()).center());
+            QVERIFY(waitUntil([] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); }, 3000));
+        } else if (how == "other program") {
+            QApplication::setActiveWindow(nullptr);
+        } else {
+            if (how == "f4")
+                QTest::keyClick(w, Qt::Key_F4);
+            else
+                QTest::mouseClick(w, Qt::LeftButton);
+            QVERIFY(QApplication::activePopupWidget());
+        }
+        // Told first why it goes (a popup may go on to take the focus for its own part).
+        QVERIFY(!reasons.isEmpty());
+        QCOMPARE(reasons.first(), reason);
+
+        QCOMPARE(storedRecord().size(), leaves ? 265 : 0);
+        if (edit)
+            QCOMPARE(edit->text(), QString(leaves ? "abc             " : "abc"));
+        while (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
     }
 
     void checkBoxStates_data()

@@ -7,29 +7,25 @@
 // Root ignores file modes, so as root the read-only store and the full disk are a small tmpfs
 // mounted on the store's folder (remounted read-only, or filled up); elsewhere the read-only store
 // is file modes and the full disk is skipped.
-#include "ui/form1.h"
 #include "ui/frm_setup.h"
 
 #include "settings/record.h"
 #include "settings/store.h"
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
 #include <QtTest>
-#include <memory>
 
 #include <cerrno>
 #include <cstring>
@@ -52,78 +48,32 @@ QByteArray taggedReport(const QByteArray &tag)
 
 Q_DECLARE_METATYPE(StoreFault)
 
-class TestUiFaults : public QObject
+class TestUiFaults : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
-    std::unique_ptr<Form1> m_form;
     QByteArray m_mount; // the tmpfs on the store's folder, while one is mounted
     QString m_filler;
 
     QString folder() const { return m_home.configHome() + QStringLiteral("/ZTK Electronics"); }
-    QByteArray storeText(const QByteArray &record) const
-    {
-        return "[Ports]\nCOM1=" + m_sim.linkPath().toUtf8() + "\n\n[ValtronaAmp%2B]\n" + record;
-    }
-    template <typename T> T *find(const char *name) const { return m_form->findChild<T *>(name); }
+    QByteArray storeText(const QByteArray &record) const { return ::storeText(m_sim.linkPath(), record); }
     QString shown(const char *box) const { return find<QLineEdit>(box)->text(); }
 
-    void simCommand(const QString &line)
-    {
-        bool ok = false;
-        m_sim.command(line, &ok);
-        QVERIFY2(ok, qPrintable(line));
-    }
+    void simCommand(const QString &line) { m_sim.require(line); }
 
     void startForm(const QByteArray &record = "AutoRead=False\nTrayAtStart=False\n")
     {
-        m_home.writeStore(storeText(record));
-        m_form = std::make_unique<Form1>();
-        m_form->start();
-        QVERIFY(m_form->session().link().isOpen());
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_form.start(storeText(record), PanelWindow::LinkOpen | PanelWindow::InFront);
     }
 
-    static QList<QMessageBox *> boxes(const char *name)
-    {
-        QList<QMessageBox *> found;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w);
-                box && box->isVisible() && box->objectName() == name)
-                found << box;
-        return found;
-    }
-    static void closeBoxes(const char *name)
-    {
-        for (QMessageBox *box : boxes(name))
-            box->button(QMessageBox::Ok)->click();
-    }
+    static QList<QMessageBox *> boxes(const char *name) { return shownMessageBoxes(name); }
+    static void closeBoxes(const char *name) { acknowledgeMessageBoxes(name); }
 
-    int framesOf(const QString &command) const
-    {
-        int n = 0;
-        for (const QJsonObject &f : m_sim.frames())
-            n += f.value("command").toString() == command;
-        return n;
-    }
+    int framesOf(const QString &command) const { return m_sim.framesOf(command); }
 
     // The record's group as stored, read from a copy by another INI reader.
-    QMap<QString, QString> stored() const
-    {
-        QTemporaryDir dir;
-        const QString copy = dir.filePath("copy.ini");
-        if (!QFile::copy(m_home.storeFile(), copy))
-            return {};
-        QSettings settings(copy, QSettings::IniFormat);
-        settings.beginGroup("ValtronaAmp+");
-        QMap<QString, QString> values;
-        for (const QString &key : settings.childKeys())
-            values.insert(key, settings.value(key).toString());
-        return values;
-    }
+    QMap<QString, QString> stored() const { return storedRecord(); }
 
     // A status reading goes through and shows the report tagged `tag`.
     void readStatusShows(const QByteArray &tag)
@@ -218,10 +168,7 @@ private slots:
 
     void cleanup()
     {
-        m_form.reset();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(w))
-                delete w;
+        closeWindow();
         if (!m_mount.isEmpty()) {
             remount(false);
             m_home.removeStore();
@@ -261,7 +208,7 @@ private slots:
 
         if (atStart)
             QVERIFY(inject(fault));
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         int toldInStatusBar = 0;
         connect(m_form->statusBar(), &QStatusBar::messageChanged, this, [&](const QString &text) {
             toldInStatusBar += text.startsWith("The settings could not be saved");
@@ -370,7 +317,7 @@ private slots:
 
         SettingsStore &store = SettingsStore::instance();
         QSignalSpy problems(&store, &SettingsStore::loadProblem);
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         int told = 0;
         connect(m_form->statusBar(), &QStatusBar::messageChanged, this,
             [&](const QString &text) { told += text.startsWith("The settings file"); });
@@ -394,7 +341,7 @@ private slots:
         // The next start has nothing to tell.
         m_form.reset();
         problems.clear();
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         m_form->start();
         QCOMPARE(problems.count(), 0);
         QCOMPARE(find<QComboBox>("Combo14")->currentIndex(), 4);

@@ -5,20 +5,16 @@
 //
 // PANEL_FLOOD_SECONDS sets the flood time over all rows (10 s by default, split evenly);
 // PANEL_FLOOD_SEED repeats one run's noise.
-#include "ui/form1.h"
-
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QtTest>
-#include <memory>
 
 namespace {
 
@@ -61,13 +57,11 @@ QByteArray afterFloodReport(const QByteArray &tag)
 
 } // namespace
 
-class TestUiFlood : public QObject
+class TestUiFlood : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
-    std::unique_ptr<Form1> m_form;
     qint64 m_baselineKiB = 0;
     qint64 m_peakKiB = 0;
     double m_secondsPerRow = 0;
@@ -80,23 +74,11 @@ class TestUiFlood : public QObject
         int samples = 0;
     };
 
-    void simCommand(const QString &line)
-    {
-        bool ok = false;
-        m_sim.command(line, &ok);
-        QVERIFY2(ok, qPrintable(line));
-    }
+    void simCommand(const QString &line) { m_sim.require(line); }
 
-    template <typename T> T *find(const char *name) const { return m_form->findChild<T *>(name); }
     QString text8() const { return find<QPlainTextEdit>("Text8")->toPlainText(); }
 
-    int framesOf(const QString &command) const
-    {
-        int n = 0;
-        for (const QJsonObject &f : m_sim.frames())
-            n += f.value("command").toString() == command;
-        return n;
-    }
+    int framesOf(const QString &command) const { return m_sim.framesOf(command); }
 
     // Floods for `seconds` with `kind`, sampling the panel meanwhile; returns the flood's end record.
     QJsonObject flood(const QString &kind, double seconds, Peaks &peaks)
@@ -149,11 +131,8 @@ private slots:
         QVERIFY2(m_sim.start({ "--seed", QString::number(seed) }), m_sim.stderrText().constData());
 
         // The operator's panel: auto-read on, on the simulator's line, running all the way through.
-        m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8()
-            + "\n\n[ValtronaAmp%2B]\nAutoRead=True\nTrayAtStart=False\n");
-        m_form = std::make_unique<Form1>();
-        m_form->start();
-        QVERIFY(m_form->session().link().isOpen());
+        m_form.start(
+            storeText(m_sim.linkPath(), "AutoRead=True\nTrayAtStart=False\n"), PanelWindow::LinkOpen);
 
         // A short flood of each kind first, so the baseline holds what the panel keeps anyway
         // (a full receive buffer and its text box, the allocator's working set).

@@ -1,7 +1,5 @@
-#include "ui/form1.h"
-
 #include "ui/value_lists.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,18 +10,14 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QtTest>
-#include <memory>
 
 // Whether the window's controls stand where the layout puts them without hiding one another or
 // cutting off their texts, with the fonts and the style in use (run at 1x and, as a second test,
 // at QT_SCALE_FACTOR=2). Places are checked against their containers, siblings against each other,
 // and every caption against the room its control gives it.
-class TestUiGeometry : public QObject
+class TestUiGeometry : public WindowTest
 {
     Q_OBJECT
-
-    TestStoreHome m_home;
-    std::unique_ptr<Form1> m_form;
 
     // Pairs of siblings the layout lays over one another: each alarm caption on its rectangle, and
     // the two voltage boxes that stand on the window over the status frame.
@@ -123,10 +117,7 @@ class TestUiGeometry : public QObject
 private slots:
     void initTestCase()
     {
-        m_home.removeStore();
-        m_home.writeStore("[ValtronaAmp%2B]\nTrayAtStart=False\nAutoRead=False\n");
-        m_form = std::make_unique<Form1>();
-        m_form->start();
+        m_form.start("[ValtronaAmp%2B]\nTrayAtStart=False\nAutoRead=False\n");
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QVERIFY(allControls().size() > 100);
     }

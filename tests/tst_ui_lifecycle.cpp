@@ -1,67 +1,35 @@
-#include "ui/form1.h"
 #include "ui/tray.h"
 
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QComboBox>
 #include <QDialog>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QtTest>
-#include <memory>
 
 // The window's lifecycle on a desktop without a system tray (offscreen): the missing-port message
 // at start, the tray button that must not strand the operator, the hand-over to another window of
 // the program, and the end of the program.
-class TestUiLifecycle : public QObject
+class TestUiLifecycle : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
     QTemporaryDir m_dir;
-    std::unique_ptr<Form1> m_form;
 
     void startForm(const QByteArray &port, const QByteArray &record)
     {
-        m_form.reset();
-        m_home.removeStore();
-        m_home.writeStore("[Ports]\nCOM1=" + port + "\n\n[ValtronaAmp%2B]\n" + record);
-        m_form = std::make_unique<Form1>();
-        m_form->start();
+        m_form.start(storeText(QString::fromUtf8(port), record));
     }
 
     void startOnSimulator(const QByteArray &record = "AutoRead=False\nTrayAtStart=False\n")
     {
-        startForm(m_sim.linkPath().toUtf8(), record);
-        QVERIFY(m_form->session().link().isOpen());
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_form.start(storeText(m_sim.linkPath(), record), PanelWindow::LinkOpen | PanelWindow::InFront);
     }
 
-    static QList<QMessageBox *> missingPortBoxes()
-    {
-        QList<QMessageBox *> boxes;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()
-                                                             && box->text() == QString::fromLatin1(kMissingPortText))
-                boxes << box;
-        return boxes;
-    }
-
-    int storedKeys()
-    {
-        QTemporaryDir dir;
-        const QString copy = dir.filePath("copy.ini");
-        if (!QFile::copy(m_home.storeFile(), copy))
-            return 0;
-        QSettings settings(copy, QSettings::IniFormat);
-        settings.beginGroup("ValtronaAmp+");
-        return int(settings.childKeys().size());
-    }
+    int storedKeys() { return int(storedRecord().size()); }
 
     // Runs the application's own event loop until the program quits, or `ms` pass (then -1).
     static int runProgram(int ms)
@@ -76,13 +44,7 @@ class TestUiLifecycle : public QObject
 private slots:
     void initTestCase() { QVERIFY2(m_sim.start(), m_sim.stderrText().constData()); }
 
-    void cleanup()
-    {
-        m_form.reset();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(w))
-                delete w;
-    }
+    void cleanup() { closeWindow(); }
 
     void missingPortIsToldOnceAtStart()
     {
@@ -125,12 +87,7 @@ private slots:
         list->setCurrentIndex(1);
         list->setCurrentIndex(2);
         list->setCurrentIndex(3);
-        auto boxes = [] {
-            int n = 0;
-            for (QWidget *w : QApplication::topLevelWidgets())
-                n += w->objectName() == "SaveFailureMessage" && w->isVisible();
-            return n;
-        };
+        auto boxes = [] { return int(shownMessageBoxes("SaveFailureMessage").size()); };
         QVERIFY(waitUntil([&] { return boxes() == 1; }, 3000));
         QTest::qWait(100);
         QCOMPARE(boxes(), 1);
@@ -140,9 +97,8 @@ private slots:
         QVERIFY(QDir(m_home.storeFile()).removeRecursively());
         list->setCurrentIndex(4);
         QVERIFY(!m_home.storeBytes().isEmpty());
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->objectName() == "SaveFailureMessage")
-                w->close();
+        for (QMessageBox *box : shownMessageBoxes("SaveFailureMessage"))
+            box->close();
         QVERIFY(waitUntil([&] { return boxes() == 0; }, 3000));
         QFile::remove(m_home.storeFile());
         QVERIFY(QDir().mkpath(m_home.storeFile()));

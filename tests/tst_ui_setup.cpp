@@ -2,35 +2,29 @@
 // port (picking an entry, typing), what a choice does to the store and to the link, and how opening
 // the dialog hands the port over. Two simulators stand behind COM 1 and COM 2 (and COM 5); the other
 // ports map to paths where nothing is.
-#include "ui/form1.h"
 #include "ui/frm_setup.h"
 
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
-#include <QSettings>
 #include <QStatusBar>
 #include <QtTest>
-#include <memory>
 
 #include <sys/stat.h>
 
-class TestUiSetup : public QObject
+class TestUiSetup : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim1, m_sim2;
     QTemporaryDir m_dir;
-    std::unique_ptr<Form1> m_form;
 
     QString absentPath(int port) const { return m_dir.filePath(QStringLiteral("absent-%1").arg(port)); }
 
@@ -51,13 +45,7 @@ class TestUiSetup : public QObject
     // tests that need ticks drive Timer1_Timer themselves.
     void startOnFirst(bool autoRead = false)
     {
-        m_form.reset();
-        m_home.removeStore();
-        m_home.writeStore(storeText(1, autoRead));
-        m_form = std::make_unique<Form1>();
-        m_form->timer1().stop();
-        m_form->start();
-        QVERIFY(m_form->session().link().isOpen());
+        m_form.start(storeText(1, autoRead), PanelWindow::ManualTicks | PanelWindow::LinkOpen);
         QCOMPARE(m_form->session().link().openDevicePath(), m_sim1.linkPath());
         QVERIFY(backToMain());
     }
@@ -115,35 +103,10 @@ class TestUiSetup : public QObject
         return waitUntil([view] { return !view->isVisible(); }, 3000);
     }
 
-    static QList<QMessageBox *> missingPortBoxes()
-    {
-        QList<QMessageBox *> boxes;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w);
-                box && box->isVisible() && box->text() == QString::fromLatin1(kMissingPortText))
-                boxes << box;
-        return boxes;
-    }
+    // A key of the record as the store file on disk holds it.
+    QVariant stored(const char *key) const { return storedRecord().value(QLatin1String(key)); }
 
-    // A key of the record as the store file on disk holds it (read from a copy: QSettings objects of
-    // one process share a cache).
-    QVariant stored(const char *key) const
-    {
-        QTemporaryDir dir;
-        const QString copy = dir.filePath(QStringLiteral("copy.ini"));
-        if (!QFile::copy(m_home.storeFile(), copy))
-            return {};
-        QSettings settings(copy, QSettings::IniFormat);
-        return settings.value(QStringLiteral("ValtronaAmp+/") + QLatin1String(key));
-    }
-
-    int sentStatusRequests(SimProcess &sim)
-    {
-        int n = 0;
-        for (const QJsonObject &frame : sim.frames())
-            n += frame.value(QStringLiteral("command")).toString() == QLatin1String("FM");
-        return n;
-    }
+    int sentStatusRequests(SimProcess &sim) { return sim.framesOf(QStringLiteral("FM")); }
 
 private slots:
     void initTestCase()
@@ -155,10 +118,7 @@ private slots:
 
     void cleanup()
     {
-        m_form.reset();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(w))
-                delete w;
+        closeWindow();
         QApplication::processEvents();
     }
 

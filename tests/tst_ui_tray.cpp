@@ -1,44 +1,29 @@
-#include "ui/form1.h"
 #include "ui/tray.h"
 
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QtTest>
-#include <memory>
 
 // The tray on a real desktop with a notification area (Xvfb and a window manager with a tray, named
 // by PANEL_TEST_DISPLAY). Without one these tests are skipped; the offscreen behaviour, where the
 // window must never be hidden, is tested with the rest of the lifecycle.
-class TestUiTray : public QObject
+class TestUiTray : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
     QTemporaryDir m_dir;
-    std::unique_ptr<Form1> m_form;
 
     void startForm(const QByteArray &port, const QByteArray &record)
     {
-        m_form.reset();
-        m_home.removeStore();
-        m_home.writeStore("[Ports]\nCOM1=" + port + "\n\n[ValtronaAmp%2B]\n" + record);
-        m_form = std::make_unique<Form1>();
-        m_form->start();
+        m_form.start(storeText(QString::fromUtf8(port), record));
     }
 
-    static QMessageBox *missingPortBox()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-                return box;
-        return nullptr;
-    }
+    static QMessageBox *missingPortBox() { return shownMessageBoxes().value(0); }
 
 private slots:
     void initTestCase()
@@ -50,13 +35,7 @@ private slots:
         QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
     }
 
-    void cleanup()
-    {
-        m_form.reset();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(w))
-                delete w;
-    }
+    void cleanup() { closeWindow(); }
 
     void systrayHidesAndTheIconRestores()
     {

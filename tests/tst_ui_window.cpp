@@ -1,8 +1,7 @@
 #include "ui/alarm_shape.h"
-#include "ui/form1.h"
 
 #include "support/sim_process.h"
-#include "support/test_env.h"
+#include "support/ui/panel_window.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -11,63 +10,27 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QtTest>
-#include <memory>
 
 // The main window as the operator finds it: its controls, texts and places, and what the start-up
 // selects from the store. The serial port is the simulator's, so start-up opens a real line.
-class TestUiWindow : public QObject
+class TestUiWindow : public WindowTest
 {
     Q_OBJECT
 
-    TestStoreHome m_home;
     SimProcess m_sim;
-    std::unique_ptr<Form1> m_form;
 
-    // A store holding the port map and `record` (lines of the record's group, as in the file).
-    void writeStore(const QByteArray &record)
-    {
-        m_home.removeStore();
-        m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8() + "\n\n[ValtronaAmp%2B]\n" + record);
-    }
-
+    // A window on a store holding the port map and `record` (lines of the record's group, as in the
+    // file).
     Form1 &startForm(const QByteArray &record)
     {
-        m_form.reset();
-        writeStore(record);
-        m_form = std::make_unique<Form1>();
-        m_form->start();
+        m_form.start(storeText(m_sim.linkPath(), record));
         return *m_form;
-    }
-
-    // The record's group as another reader sees it on disk: a copy of the file, read by QSettings
-    // (which would otherwise serve this process's cached view of the file).
-    QMap<QString, QString> storedRecord()
-    {
-        QTemporaryDir dir;
-        const QString copy = dir.filePath("copy.ini");
-        QFile::copy(m_home.storeFile(), copy);
-        QSettings settings(copy, QSettings::IniFormat);
-        settings.beginGroup("ValtronaAmp+");
-        QMap<QString, QString> values;
-        for (const QString &key : settings.childKeys())
-            values.insert(key, settings.value(key).toString());
-        return values;
-    }
-
-    template <typename T> T *find(const char *name) const
-    {
-        T *w = m_form->findChild<T *>(QString::fromLatin1(name));
-        if (!w)
-            qWarning("no %s named %s", T::staticMetaObject.className(), name);
-        return w;
     }
 
     QWidget *client() const { return m_form->centralWidget(); }
@@ -81,13 +44,7 @@ private slots:
         QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
     }
 
-    void cleanup()
-    {
-        m_form.reset();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(w))
-                delete w;
-    }
+    void cleanup() { closeWindow(); }
 
     void freshStoreSelectsDefaults()
     {
@@ -255,18 +212,10 @@ private slots:
     {
         QFETCH(QString, control);
         QFETCH(QString, text);
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         QObject *w = m_form->findChild<QObject *>(control);
         QVERIFY2(w, qPrintable(control));
-        QString shown;
-        if (auto *l = qobject_cast<QLabel *>(w))
-            shown = l->text();
-        else if (auto *g = qobject_cast<QGroupBox *>(w))
-            shown = g->title();
-        else if (auto *b = qobject_cast<QAbstractButton *>(w))
-            shown = b->text();
-        else if (auto *e = qobject_cast<QLineEdit *>(w))
-            shown = e->text();
+        const QString shown = shownText(w);
         QCOMPARE(shown, text);
         if (auto *l = qobject_cast<QLabel *>(w))
             QCOMPARE(l->textFormat(), Qt::PlainText);
@@ -328,7 +277,7 @@ private slots:
     {
         QFETCH(QString, control);
         QFETCH(QRect, twips);
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         QWidget *w = m_form->findChild<QWidget *>(control);
         QVERIFY(w);
         const QRect got = inClient(w);
@@ -394,7 +343,7 @@ private slots:
         QFETCH(QString, control);
         QFETCH(QString, caption);
         QFETCH(qreal, points);
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         auto *box = m_form->findChild<QLineEdit *>(control);
         QVERIFY(box);
         QVERIFY(box->isReadOnly());
@@ -408,7 +357,7 @@ private slots:
 
     void indicatorsStartGreyUnderTheirCaptions()
     {
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         for (int i = 1; i <= 5; ++i) {
             const QByteArray name = "Shape" + QByteArray::number(i);
             auto *shape = find<AlarmShape>(name);
@@ -431,7 +380,7 @@ private slots:
     // Everything the operator can reach has a name a screen reader reads out.
     void everyControlHasAnAccessibleName()
     {
-        m_form = std::make_unique<Form1>();
+        m_form.create();
         int checked = 0;
         for (QWidget *w : m_form->findChildren<QWidget *>()) {
             const QString name = w->objectName();

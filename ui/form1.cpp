@@ -120,8 +120,10 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         // does not.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         const Handler handler = m_leaveHandlers.value(watched);
+        // A list's own popup takes the focus twice: once for the popup, then for its view, with
+        // another reason; neither is the operator leaving the list.
         if (handler && reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason
-            && reason != Qt::MenuBarFocusReason)
+            && reason != Qt::MenuBarFocusReason && !QApplication::activePopupWidget())
             (this->*handler)();
         break;
     }

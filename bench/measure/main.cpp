@@ -7,14 +7,20 @@
 #include "bench/measure/proc_stats.h"
 #include "bench/measure/session.h"
 #include "bench/report_stream.h"
+#include "support/child_process.h"
+#include "support/sim_process.h"
+#include "support/test_env.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSet>
 #include <QTextStream>
 #include <QThread>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -31,8 +37,7 @@ struct Config {
 
 struct Tools {
     const Config &config;
-    SimRun &sim;
-    QString linkPath;
+    SimProcess &sim;
 };
 
 void note(const QString &text)
@@ -41,22 +46,18 @@ void note(const QString &text)
 }
 
 // A store of the panel's own: COM 1 is the simulator, the window starts on screen, auto-read on.
-std::unique_ptr<BenchHome> storeFor(const QString &linkPath)
+std::unique_ptr<TestStoreHome> storeFor(const QString &linkPath)
 {
-    auto home = std::make_unique<BenchHome>();
-    const QByteArray store = "[Ports]\nCOM1=" + QFile::encodeName(linkPath)
-        + "\n\n[ValtronaAmp%2B]\nTrayAtStart=False\nAutoRead=True\nCOMSelected=1\n";
-    if (!home->isValid() || !home->writeStore(store))
+    auto home = std::make_unique<TestStoreHome>(benchFolder());
+    if (!home->isValid()
+        || !home->writeStore(storeText(linkPath, "TrayAtStart=False\nAutoRead=True\nCOMSelected=1\n")))
         return nullptr;
     return home;
 }
 
-std::unique_ptr<PanelRun> launch(const Tools &t, const BenchHome &home, QString *error)
+std::unique_ptr<PanelRun> launch(const Tools &t, const TestStoreHome &home, QString *error)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), t.config.platform);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.configHome());
-    env.insert(QStringLiteral("HOME"), home.path() + QLatin1String("/home"));
+    const QProcessEnvironment env = panelEnvironment(home.configHome(), home.homeFolder(), t.config.platform);
     auto run = std::make_unique<PanelRun>(
         t.config.panelPath, t.config.probePath, home.path() + QLatin1String("/probe.sock"), env);
     if (!run->start(error))
@@ -92,7 +93,7 @@ void measureStartup(const Tools &t, figures::Table &table)
     QSet<QString> bases; // which event marked the window as shown
     int linkOpen = 0;
     for (int i = 0; i < t.config.startupRuns; ++i) {
-        const auto home = storeFor(t.linkPath);
+        const auto home = storeFor(t.sim.linkPath());
         QString error;
         const auto run = home ? launch(t, *home, &error) : nullptr;
         if (!run) {
@@ -195,7 +196,9 @@ bool flood(const Tools &t, PanelRun &run, int count, double *tookMs)
         }
         chunk += r;
         if (chunk.size() > 12000 || i == count - 1) {
-            if (!t.sim.command(QStringLiteral("sendhex ") + QString::fromLatin1(chunk.toHex())))
+            bool sent = false;
+            t.sim.command(QStringLiteral("sendhex ") + QString::fromLatin1(chunk.toHex()), &sent);
+            if (!sent)
                 return false;
             chunk.clear();
             QThread::msleep(5); // keeps the simulator's queue for the line below its bound
@@ -216,10 +219,53 @@ bool flood(const Tools &t, PanelRun &run, int count, double *tookMs)
     return shown;
 }
 
+// The pauses of a download as the simulator read them: the gaps of at least half the nominal pause
+// between the pieces of its frames `commands` (and from one frame's end to the next one's start),
+// among the frames read after the first `from`.
+std::vector<double> wirePauses(
+    const SimProcess &sim, qsizetype from, const QStringList &commands, int nominalMs)
+{
+    std::vector<double> pauses;
+    double last = -1;
+    for (const QJsonObject &frame : sim.frames().mid(from)) {
+        if (!commands.contains(frame.value(QLatin1String("command")).toString()))
+            continue;
+        for (const QJsonValue &piece : frame.value(QLatin1String("pieces")).toArray()) {
+            const double at = piece.toObject().value(QLatin1String("t")).toDouble();
+            if (last >= 0 && at - last >= nominalMs / 2.0)
+                pauses.push_back(at - last);
+            last = at;
+        }
+    }
+    return pauses;
+}
+
+// A row for the pacing of a download on the wire: the largest difference of a pause from its
+// nominal length, held against the 50 ms the tests once held it to before they left exact pacing here.
+void addPacing(
+    figures::Table &table, const QString &what, std::vector<double> pauses, int expected, int nominalMs)
+{
+    if (int(pauses.size()) != expected) {
+        table.addMissing(what,
+            QStringLiteral("%1 pauses found on the wire, not %2").arg(pauses.size()).arg(expected),
+            QStringLiteral("< 50 ms off"));
+        return;
+    }
+    double worst = 0;
+    for (double p : pauses)
+        worst = std::max(worst, std::abs(p - nominalMs));
+    const figures::Summary s = figures::summarize(std::move(pauses));
+    table.add(what, worst, QStringLiteral("ms off"), 50,
+        QStringLiteral("%1 pauses of %2 ms as the simulator read them: min %3, median %4, max %5")
+            .arg(s.count)
+            .arg(nominalMs)
+            .arg(figures::format(s.min), figures::format(s.median), figures::format(s.max)));
+}
+
 void measureRunning(const Tools &t, figures::Table &table)
 {
     const QString where = t.config.label;
-    const auto home = storeFor(t.linkPath);
+    const auto home = storeFor(t.sim.linkPath());
     QString error;
     const auto run = home ? launch(t, *home, &error) : nullptr;
     if (!run || !shownAt(*run, 10000)) {
@@ -253,18 +299,38 @@ void measureRunning(const Tools &t, figures::Table &table)
     struct Load {
         const char *what;
         std::function<bool()> action;
+        QStringList frames = {}; // a download's commands, for its pacing on the wire
+        int pauses = 0; // how many of its pauses the wire shows (the last is followed by no byte)
+        int pauseMs = 0;
     };
     const int floodCount = t.config.floodReports;
     double floodMs = 0;
     const Load loads[] = {
-        { "settings download", [&] { return download(*run, "Command16", 20000); } },
-        { "logo download", [&] { return download(*run, "Command9", 30000); } },
+        { "settings download", [&] { return download(*run, "Command16", 20000); },
+            { "FO", "FAS", "FAT", "FAU", "FAC", "FAA", "FW" }, 6, 600 },
+        { "logo download", [&] { return download(*run, "Command9", 30000); }, { "FL1", "FL2", "FLS" }, 12,
+            1000 },
         { "flood of reports", [&] { return flood(t, *run, floodCount, &floodMs); } },
     };
     for (const Load &load : loads) {
         const QString what
             = QStringLiteral("Longest event-loop stall, %1, ").arg(QLatin1String(load.what)) + where;
+        const qsizetype framesBefore = t.sim.frames().size();
         const auto stall = stallDuring(*run, load.action);
+        if (stall && !load.frames.isEmpty()) {
+            const QString pacing
+                = QStringLiteral("Pauses on the wire, %1, ").arg(QLatin1String(load.what)) + where;
+            waitFor(
+                [&] {
+                    qsizetype n = 0;
+                    for (const QJsonObject &f : t.sim.frames().mid(framesBefore))
+                        n += load.frames.contains(f.value(QLatin1String("command")).toString());
+                    return n >= load.frames.size();
+                },
+                5000);
+            addPacing(table, pacing, wirePauses(t.sim, framesBefore, load.frames, load.pauseMs), load.pauses,
+                load.pauseMs);
+        }
         if (!stall) {
             table.addMissing(what, QStringLiteral("did not complete"), QStringLiteral("< 16 ms"));
             continue;
@@ -335,20 +401,20 @@ int main(int argc, char **argv)
         }
     }
 
-    BenchHome simHome; // the simulator's link lives here
-    SimRun simRun;
-    const QString linkPath = simHome.path() + QLatin1String("/ttyVALTRONA");
-    QString error;
-    if (!simHome.isValid() || !simRun.start(config.simPath, linkPath, &error)) {
-        note(error);
+    // The simulator's log gives the downloads' pacing on the wire.
+    SimProcess simulator;
+    simulator.setProgram(config.simPath);
+    if (!simulator.start()) {
+        note(QStringLiteral("the simulator did not come up: ")
+            + QString::fromLocal8Bit(simulator.stderrText()));
         return 1;
     }
-    const Tools tools { config, simRun, linkPath };
+    const Tools tools { config, simulator };
 
     figures::Table table;
     measureStartup(tools, table);
     measureRunning(tools, table);
-    simRun.stop();
+    simulator.stop();
 
     const QString text = table.markdown();
     std::fputs(qPrintable(text), stdout);

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonDocument>
 #include <QLocalSocket>
 #include <QTimer>
 
@@ -32,88 +31,6 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
-}
-
-SimRun::SimRun(QObject *parent)
-    : QObject(parent)
-{
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &SimRun::readOutput);
-}
-
-SimRun::~SimRun()
-{
-    stop();
-}
-
-bool SimRun::start(const QString &simPath, const QString &linkPath, QString *error)
-{
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start(simPath, { QStringLiteral("--link"), linkPath });
-    if (!m_process.waitForStarted(5000)) {
-        *error = QStringLiteral("the simulator did not start: ") + m_process.errorString();
-        return false;
-    }
-    if (!waitFor([this] { return !m_device.isEmpty() || m_process.state() != QProcess::Running; }, 10000)
-        || m_device.isEmpty()) {
-        *error = QStringLiteral("the simulator gave no device: ")
-            + QString::fromLocal8Bit(m_process.readAllStandardError());
-        return false;
-    }
-    return true;
-}
-
-void SimRun::readOutput()
-{
-    m_partial += m_process.readAllStandardOutput();
-    qsizetype nl;
-    while ((nl = m_partial.indexOf('\n')) >= 0) {
-        const QString line = QString::fromLocal8Bit(m_partial.left(nl));
-        m_partial.remove(0, nl + 1);
-        if (m_device.isEmpty() && line.startsWith(QLatin1String("device ")))
-            m_device = line.mid(7);
-        else
-            m_lines << line;
-    }
-}
-
-std::optional<QStringList> SimRun::command(const QString &line, int timeoutMs)
-{
-    m_lines.clear();
-    m_process.write(line.toLocal8Bit() + '\n');
-    const auto answered = [this] {
-        return !m_lines.isEmpty()
-            && (m_lines.last().startsWith(QLatin1String("ok"))
-                || m_lines.last().startsWith(QLatin1String("error")));
-    };
-    if (!waitFor(answered, timeoutMs) || !m_lines.last().startsWith(QLatin1String("ok")))
-        return std::nullopt;
-    QStringList before = m_lines;
-    before.removeLast();
-    return before;
-}
-
-QJsonObject SimRun::state()
-{
-    const auto lines = command(QStringLiteral("state"));
-    if (!lines)
-        return {};
-    // One line: "state {...}".
-    for (const QString &line : *lines) {
-        if (line.startsWith(QLatin1String("state ")))
-            return QJsonDocument::fromJson(line.mid(6).toUtf8()).object();
-    }
-    return {};
-}
-
-void SimRun::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.write("quit\n");
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
 }
 
 PanelRun::PanelRun(const QString &panelPath, const QString &probePath, const QString &socketPath,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QLocalServer>
 #include <QPointer>
 #include <QProcess>
@@ -14,30 +13,6 @@ class QLocalSocket;
 
 // Runs the event loop until `done` holds or `timeoutMs` pass; returns `done()`.
 bool waitFor(const std::function<bool()> &done, int timeoutMs);
-
-// The transmitter simulator as a child process, driven by its one-line commands.
-class SimRun : public QObject
-{
-    Q_OBJECT
-public:
-    explicit SimRun(QObject *parent = nullptr);
-    ~SimRun() override;
-
-    bool start(const QString &simPath, const QString &linkPath, QString *error);
-    QString devicePath() const { return m_device; }
-    // Sends a command and waits for its "ok"/"error" line; the lines before it are returned.
-    std::optional<QStringList> command(const QString &line, int timeoutMs = 5000);
-    QJsonObject state();
-    void stop();
-
-private:
-    void readOutput();
-
-    QProcess m_process;
-    QByteArray m_partial;
-    QStringList m_lines;
-    QString m_device;
-};
 
 // One run of the panel with the probe loaded, from its launch to its end.
 class PanelRun : public QObject

@@ -9,15 +9,14 @@
 //   clicked <name> <t> | no-button <name>
 //   stall max_ms=.. own_max_ms=.. max_wait_ms=.. p99_ms=.. over16=.. own_over16=.. samples=..
 //                              answer to "heartbeat off" (see Probe::beat)
-//   text <name> <text>         answer to "text <name>"
+//   text <name> <text>         answer to "text <name>": what the control shows
 //   bye
 // Commands: click <objectName>, heartbeat on|off, text <objectName>, quit.
 #include "bench/probe/probe_channel.h"
+#include "support/ui/widgets.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
@@ -33,16 +32,6 @@
 namespace {
 
 constexpr int kHeartbeatMs = 2;
-
-QWidget *widgetNamed(const QByteArray &name)
-{
-    const QString wanted = QString::fromUtf8(name);
-    for (QWidget *w : QApplication::allWidgets()) {
-        if (w->objectName() == wanted)
-            return w;
-    }
-    return nullptr;
-}
 
 QByteArray number(qint64 n)
 {
@@ -119,7 +108,7 @@ private:
         const QByteArray word = space < 0 ? line : line.left(space);
         const QByteArray arg = space < 0 ? QByteArray() : line.mid(space + 1);
         if (word == "click") {
-            auto *button = qobject_cast<QAbstractButton *>(widgetNamed(arg));
+            auto *button = widgetNamed<QAbstractButton>(QString::fromUtf8(arg));
             if (!button) {
                 m_channel.send("no-button " + arg);
                 return;
@@ -129,12 +118,7 @@ private:
         } else if (word == "heartbeat") {
             heartbeat(arg == "on");
         } else if (word == "text") {
-            QWidget *w = widgetNamed(arg);
-            QString text;
-            if (auto *edit = qobject_cast<QLineEdit *>(w))
-                text = edit->text();
-            else if (auto *plain = qobject_cast<QPlainTextEdit *>(w))
-                text = plain->toPlainText();
+            const QString text = shownText(widgetNamed(QString::fromUtf8(arg)));
             m_channel.send("text " + arg + ' ' + text.toUtf8().replace('\n', ' '));
         } else if (word == "quit") {
             m_channel.send("bye");

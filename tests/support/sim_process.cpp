@@ -47,9 +47,10 @@ bool SimProcess::start(const QStringList &extraArgs, int timeoutMs)
 {
     if (!m_dir.isValid())
         return false;
-    m_process.setArguments(
-        QStringList { "--link", linkPath(), "--log", logPath(), "--state-file", stateFilePath() }
-        + extraArgs);
+    QStringList args { "--link", linkPath() };
+    if (m_recording)
+        args << "--log" << logPath() << "--state-file" << stateFilePath();
+    m_process.setArguments(args + extraArgs);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs))
         return false;
@@ -109,6 +110,13 @@ QStringList SimProcess::command(const QString &line, bool *ok, int timeoutMs)
     return m_lines.mid(from, end - from);
 }
 
+void SimProcess::require(const QString &line)
+{
+    bool ok = false;
+    command(line, &ok);
+    QVERIFY2(ok, qPrintable(line));
+}
+
 QJsonObject SimProcess::state()
 {
     bool ok = false;
@@ -157,6 +165,14 @@ QList<QJsonObject> SimProcess::logRecords(const QString &event) const
             records.append(o);
     }
     return records;
+}
+
+int SimProcess::framesOf(const QString &command) const
+{
+    int n = 0;
+    for (const QJsonObject &f : frames())
+        n += f.value(QLatin1String("command")).toString() == command;
+    return n;
 }
 
 bool SimProcess::waitForRecords(const QString &event, int count, int timeoutMs) const

@@ -9,16 +9,22 @@
 #include <QTemporaryDir>
 #include <functional>
 
-// Runs the transmitter simulator (valtrona-sim) as a child process for a test: starts it with a
-// device link, a log and a state file in a temporary folder of its own, sends it one-line commands
-// and reads back its answers, its log records and its state. Waits run the caller's event loop, so
-// a serial port of the test keeps working meanwhile.
+// Runs the transmitter simulator (valtrona-sim) as a child process for a test or a measurement:
+// starts it with a device link, a log and a state file in a temporary folder of its own, sends it
+// one-line commands and reads back its answers, its log records and its state. Waits run the
+// caller's event loop, so a serial port of the caller keeps working meanwhile.
 class SimProcess : public QObject
 {
     Q_OBJECT
 public:
     explicit SimProcess(QObject *parent = nullptr);
     ~SimProcess() override;
+
+    // The program to run (the build's valtrona-sim unless set), and whether it keeps its log and its
+    // state file (it does unless told otherwise; a measurement spares the machine the writing). Set
+    // before start().
+    void setProgram(const QString &path) { m_process.setProgram(path); }
+    void setRecording(bool on) { m_recording = on; }
 
     // Starts the simulator with `extraArgs` (e.g. {"--report", "Pfwd=1W,..."}) and waits for its
     // device line. False when it did not come up; stderrText() tells why.
@@ -35,6 +41,8 @@ public:
     // Sends one command and waits for its "ok"/"error" line. Returns the lines printed before it;
     // `ok` tells whether the simulator answered "ok" in time.
     QStringList command(const QString &line, bool *ok = nullptr, int timeoutMs = 5000);
+    // Sends one command that must succeed: anything but "ok" in time fails the running test.
+    void require(const QString &line);
     // The simulator's state, from its "state" command (empty on failure).
     QJsonObject state();
     // The state file as last written.
@@ -46,6 +54,8 @@ public:
     // "wrong-line", "reply", "sent", "device", "unplug").
     QList<QJsonObject> logRecords(const QString &event = {}) const;
     QList<QJsonObject> frames() const { return logRecords(QStringLiteral("frame")); }
+    // How many frames of `command` ("FM", "FO", ...) it has read.
+    int framesOf(const QString &command) const;
     // Waits until at least `count` records of `event` are logged.
     bool waitForRecords(const QString &event, int count, int timeoutMs = 5000) const;
 
@@ -60,6 +70,7 @@ private:
     QStringList m_lines;
     QByteArray m_stderr;
     QString m_device;
+    bool m_recording = true;
 };
 
 // Runs the event loop until `condition` holds or `timeoutMs` pass; returns the condition.
