@@ -44,14 +44,14 @@ QString SingleInstance::serverName(const QString &storePath)
     return QStringLiteral("valtrona-panel-%1-%2").arg(userKey(), QString::fromLatin1(hash));
 }
 
-SingleInstance::Claim SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim(const char *request)
 {
     // Two copies started at the same moment would both find no server and both listen; the lock
     // makes the second wait until the first serves. A lock left by a killed copy names a process
     // that is gone, and QLockFile takes it over.
     QLockFile lock(QDir(QDir::tempPath()).filePath(m_name + QStringLiteral(".lock")));
     const bool locked = lock.tryLock(10000);
-    if (askRunningCopy())
+    if (askRunningCopy(request))
         return Claim::HandedOver;
     const bool served = serve();
     if (locked)
@@ -59,13 +59,13 @@ SingleInstance::Claim SingleInstance::claim()
     return served ? Claim::First : Claim::Unguarded;
 }
 
-bool SingleInstance::askRunningCopy()
+bool SingleInstance::askRunningCopy(const char *request)
 {
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(kConnectMs))
         return false;
-    socket.write(QByteArray(kRequest) + '\n');
+    socket.write(QByteArray(request) + '\n');
     socket.waitForBytesWritten(kConnectMs);
     // A copy that accepted the connection is running, whether or not it answers in time.
     while (!socket.canReadLine() && socket.waitForReadyRead(kAnswerMs)) { }
@@ -96,12 +96,16 @@ void SingleInstance::onConnection()
             if (!socket->canReadLine())
                 return;
             const QByteArray line = socket->readLine().trimmed();
-            if (line != kRequest) {
+            const bool ask = line == kAsk;
+            if (line != kRequest && !ask) {
                 socket->disconnectFromServer();
                 return;
             }
-            const bool shown = m_activate && m_activate();
-            socket->write(QByteArray(shown ? kShown : kNotShown) + '\n');
+            const char *answer = m_headless ? kHeadless
+                : ask                       ? kWindow
+                : m_activate && m_activate() ? kShown
+                                             : kNotShown;
+            socket->write(QByteArray(answer) + '\n');
             socket->flush();
             socket->disconnectFromServer();
         });

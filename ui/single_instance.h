@@ -26,23 +26,29 @@ public:
     static QString serverName(const QString &storePath);
     QString serverName() const { return m_name; }
 
-    // Asks a running copy to come forward, or else becomes the one that others ask. A server socket
-    // left behind by a copy that was killed is removed and taken over.
-    Claim claim();
+    // Asks a running copy to come forward (`request` kRequest; kAsk only asks what runs), or else
+    // becomes the one that others ask. A server socket left behind by a copy that was killed is
+    // removed and taken over.
+    Claim claim(const char *request = kRequest);
 
     // What the running copy answered a handover (HandedOver only): "front" once its window is shown.
     QString answer() const { return m_answer; }
 
     // Run when another copy asks; returns whether the window is now on screen.
     void setActivationHandler(std::function<bool()> handler) { m_activate = std::move(handler); }
+    // A monitor without a window: every request is answered kHeadless, and nothing comes forward.
+    void setHeadless() { m_headless = true; }
 
     // The request and the answers on the wire, one line each.
     static constexpr const char *kRequest = "front?";
     static constexpr const char *kShown = "front";
     static constexpr const char *kNotShown = "hidden";
+    static constexpr const char *kAsk = "who?"; // answered kHeadless or kWindow; brings nothing forward
+    static constexpr const char *kHeadless = "headless";
+    static constexpr const char *kWindow = "window";
 
 private:
-    bool askRunningCopy();
+    bool askRunningCopy(const char *request);
     bool serve();
     void onConnection();
 
@@ -50,4 +56,5 @@ private:
     QString m_answer;
     QLocalServer *m_server = nullptr;
     std::function<bool()> m_activate;
+    bool m_headless = false;
 };
