@@ -140,16 +140,27 @@ private slots:
 
     // Twice: the adapter pulled out is told as a lost link and once as a missing device naming the
     // device and the remedy, however many seconds it stays out, with the processor left idle
-    // meanwhile; plugged in again, the link comes back by itself and reports flow.
+    // meanwhile; plugged in again, the link comes back by itself and reports flow. A metrics folder
+    // that is not there at the start is told once, the same way, and used once it is there.
     void unplugAndReplug()
     {
         TestStoreHome home;
         SimProcess sim;
         QVERIFY2(sim.start(), sim.stderrText().constData());
         home.writeStore(HeadlessProcess::storeText(sim.linkPath()));
+        // Its metrics folder not there yet: told once, and written once it is there.
+        QTemporaryDir parent;
+        const QString metrics = parent.filePath(QStringLiteral("metrics"));
         HeadlessProcess monitor;
-        QVERIFY(monitor.start());
-        QVERIFY(sim.waitForRecords(QStringLiteral("frame"), 2, 20000));
+        QVERIFY(monitor.start({ QStringLiteral("--metrics-dir"), metrics }));
+        const QString unusable = QStringLiteral("The metrics folder %1 cannot be used").arg(metrics);
+        QVERIFY2(monitor.waitForLines(unusable), qPrintable(monitor.text()));
+        QVERIFY(sim.waitForRecords(QStringLiteral("frame"), 3, 20000));
+        QTest::qWait(200); // the last report's lines, if any, are in
+        QCOMPARE(monitor.count(unusable), 1);
+        QVERIFY(QDir().mkpath(metrics));
+        QVERIFY2(monitor.waitForLines(QStringLiteral("The metrics are written to %1/valtrona.prom again.").arg(metrics)),
+            qPrintable(monitor.text()));
 
         for (int episode = 1; episode <= 2; ++episode) {
             QVERIFY(sim.unplug());
