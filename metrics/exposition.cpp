@@ -20,8 +20,8 @@ enum Field {
 };
 
 // The alarm label of each bit of the alarm code.
-constexpr const char *kAlarmNames[] = { "amp_temperature", "swr", "psu_temperature", "over_current",
-    "rf_overdrive" };
+constexpr const char *kAlarmNames[]
+    = { "amp_temperature", "swr", "psu_temperature", "over_current", "rf_overdrive" };
 
 QByteArray number(double value)
 {
@@ -141,7 +141,8 @@ QByteArray render(const Snapshot &s)
     const std::optional<double> reflected = field(Reflected);
     Family(out, "valtrona_forward_power_watts", "gauge", "Forward (output) power of the amplifier, in watts.")
         .sample(forward);
-    Family(out, "valtrona_reflected_power_watts", "gauge", "Reflected power at the amplifier's output, in watts.")
+    Family(out, "valtrona_reflected_power_watts", "gauge",
+        "Reflected power at the amplifier's output, in watts.")
         .sample(reflected);
     Family(out, "valtrona_swr_ratio", "gauge",
         "Standing wave ratio from forward and reflected power; absent without forward power.")
@@ -176,7 +177,8 @@ QByteArray render(const Snapshot &s)
         last.sample(double(s.lastReport.toMSecsSinceEpoch()) / 1000.0);
     Family(out, "valtrona_reports_total", "counter", "Status reports received since the program started.")
         .sample(double(s.reportsTotal));
-    Family(out, "valtrona_transmitter_info", "gauge", "The transmitter's firmware and the port it is on; always 1.")
+    Family(out, "valtrona_transmitter_info", "gauge",
+        "The transmitter's firmware and the port it is on; always 1.")
         .sample(1,
             label("firmware", known ? QStringView(d.texts[Firmware]) : QStringView()) + ','
                 + label("port", QStringLiteral("COM %1").arg(s.port)) + ',' + label("device", s.device));

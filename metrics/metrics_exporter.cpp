@@ -43,7 +43,8 @@ bool MetricsExporter::write()
     const bool ok = m_file.write(metrics::render(s), &error);
     if (!ok && !m_failing) {
         m_failing = true;
-        emit problem(error + QStringLiteral(". The panel goes on without metrics and tries again at the next report."));
+        emit problem(error
+            + QStringLiteral(". The panel goes on without metrics and tries again at the next report."));
     } else if (ok && m_failing) {
         m_failing = false;
         emit recovered(QStringLiteral("The metrics are written to %1 again.").arg(m_file.path()));

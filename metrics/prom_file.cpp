@@ -61,7 +61,8 @@ bool PromFile::write(const QByteArray &text, QString *error)
         return false;
     };
 
-    QByteArray temporary = QFile::encodeName(QDir(m_directory).filePath(kTemporaryPrefix + QStringLiteral("XXXXXX")));
+    QByteArray temporary
+        = QFile::encodeName(QDir(m_directory).filePath(kTemporaryPrefix + QStringLiteral("XXXXXX")));
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         const int err = errno;
@@ -93,8 +94,9 @@ bool PromFile::write(const QByteArray &text, QString *error)
 void PromFile::removeLeftovers() const
 {
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-kLeftoverSeconds);
-    const QFileInfoList found = QDir(m_directory).entryInfoList(
-        { kTemporaryPrefix + QLatin1Char('*') }, QDir::Files | QDir::Hidden | QDir::System);
+    const QFileInfoList found = QDir(m_directory)
+                                    .entryInfoList({ kTemporaryPrefix + QLatin1Char('*') },
+                                        QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &info : found) {
         if (info.lastModified().toUTC() < before)
             QFile::remove(info.absoluteFilePath());

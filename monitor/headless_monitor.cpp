@@ -133,7 +133,8 @@ int run(QCoreApplication &app, const QString &metricsDirectory)
                     .constData());
         monitor.stop();
     });
-    QObject::connect(&monitor, &HeadlessMonitor::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(
+        &monitor, &HeadlessMonitor::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     monitor.start();
     return app.exec();
 }

@@ -49,7 +49,7 @@ private:
 
     QString m_metricsOption;
     TransmitterSession m_session;
-    Station m_station{m_session};
+    Station m_station { m_session };
     std::unique_ptr<MetricsExporter> m_metrics;
     QTimer m_timer;
     QString m_portTold; // the port problem told in this episode, empty while the port is open

@@ -23,7 +23,8 @@ void onSignal(int signal)
 
 void setAction(void (*handler)(int))
 {
-    struct sigaction action {};
+    struct sigaction action {
+    };
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -66,7 +66,8 @@ private slots:
     void storeNamesTheFolder()
     {
         QCOMPARE(MetricsExporter::configuredDirectory(QString()), QString());
-        m_home.writeStore(HeadlessProcess::storeText(m_sim.linkPath(), "[Metrics]\nDirectory= /srv/metrics \n"));
+        m_home.writeStore(
+            HeadlessProcess::storeText(m_sim.linkPath(), "[Metrics]\nDirectory= /srv/metrics \n"));
         QCOMPARE(MetricsExporter::configuredDirectory(QString()), QStringLiteral("/srv/metrics"));
         QCOMPARE(MetricsExporter::configuredDirectory(QStringLiteral("/run/m")), QStringLiteral("/run/m"));
         m_home.writeStore(HeadlessProcess::storeText(m_sim.linkPath(), "[Metrics]\nDirectory=\n"));
@@ -153,7 +154,8 @@ private slots:
         QVERIFY(prom.open(QIODevice::ReadOnly));
         QCOMPARE(prom.readAll(), whole);
         prom.close();
-        QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden), QStringList({ "filler", "valtrona.prom" }));
+        QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden),
+            QStringList({ "filler", "valtrona.prom" }));
 
         QVERIFY(QFile::remove(filler.fileName()));
         QVERIFY(oneReport(session));

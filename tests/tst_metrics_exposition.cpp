@@ -19,8 +19,8 @@
 namespace {
 
 // The report's texts, in the order of report::fields().
-const QStringList kFullReport = { "100W", "25W", "41C", "-5C", "10.5A", "10.25A", "0.0A", "9A", "48.0V", "47.5V",
-    "48.25V", "0V", "0012D:03H:04M", "V2.13", "600W" };
+const QStringList kFullReport = { "100W", "25W", "41C", "-5C", "10.5A", "10.25A", "0.0A", "9A", "48.0V",
+    "47.5V", "48.25V", "0V", "0012D:03H:04M", "V2.13", "600W" };
 
 metrics::Snapshot snapshotOf(const QStringList &texts)
 {
@@ -190,7 +190,8 @@ private slots:
         const QStringList lines = QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
 
         static const QRegularExpression help(QStringLiteral(R"(^# HELP (valtrona_[a-z_]+) \S.*$)"));
-        static const QRegularExpression type(QStringLiteral(R"(^# TYPE (valtrona_[a-z_]+) (gauge|counter)$)"));
+        static const QRegularExpression type(
+            QStringLiteral(R"(^# TYPE (valtrona_[a-z_]+) (gauge|counter)$)"));
         static const QRegularExpression sample(QStringLiteral(R"(^(valtrona_[a-z_]+)(\{.*\})? (\S+)$)"));
         QStringList got;
         QStringList families;
@@ -204,7 +205,8 @@ private slots:
                 family = h.captured(1);
                 QVERIFY2(!families.contains(family), qPrintable(family));
                 families << family;
-                QCOMPARE(t.captured(2), QLatin1String(family == "valtrona_reports_total" ? "counter" : "gauge"));
+                QCOMPARE(
+                    t.captured(2), QLatin1String(family == "valtrona_reports_total" ? "counter" : "gauge"));
                 QVERIFY2(sample.match(lines[i + 2]).hasMatch(), "a family without samples");
                 ++i;
                 continue;
@@ -291,7 +293,8 @@ private slots:
         }
         QFile aged(old);
         QVERIFY(aged.open(QIODevice::ReadWrite));
-        QVERIFY(aged.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        QVERIFY(
+            aged.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
         aged.close();
 
         PromFile(folder).removeLeftovers();

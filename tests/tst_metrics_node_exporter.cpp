@@ -75,7 +75,8 @@ QList<Sample> parseExposition(const QByteArray &text)
     return samples;
 }
 
-std::optional<double> valueOf(const QList<Sample> &samples, const QString &name, const QMap<QString, QString> &labels = {})
+std::optional<double> valueOf(
+    const QList<Sample> &samples, const QString &name, const QMap<QString, QString> &labels = {})
 {
     for (const Sample &s : samples)
         if (s.name == name && s.labels == labels)
@@ -112,7 +113,8 @@ Expected alarms(int code)
     const char *names[] = { "amp_temperature", "swr", "psu_temperature", "over_current", "rf_overdrive" };
     Expected e;
     for (int bit = 0; bit < 5; ++bit)
-        e.append({ QStringLiteral("valtrona_alarm alarm=%1").arg(QLatin1String(names[bit])), double((code >> bit) & 1) });
+        e.append({ QStringLiteral("valtrona_alarm alarm=%1").arg(QLatin1String(names[bit])),
+            double((code >> bit) & 1) });
     return e;
 }
 
@@ -152,7 +154,8 @@ class TestMetricsNodeExporter : public QObject
     }
 
     // Scrapes until `condition` holds of the samples; the last samples in `last`.
-    bool scrapeUntil(const std::function<bool(const QList<Sample> &)> &condition, QList<Sample> *last = nullptr)
+    bool scrapeUntil(
+        const std::function<bool(const QList<Sample> &)> &condition, QList<Sample> *last = nullptr)
     {
         QList<Sample> samples;
         const bool met = waitUntil(
@@ -183,7 +186,8 @@ class TestMetricsNodeExporter : public QObject
             m_exporter.start();
             if (!m_exporter.waitForStarted(10000))
                 return false;
-            if (waitUntil([&] { return !scrape().isEmpty() || m_exporter.state() != QProcess::Running; }, 20000)
+            if (waitUntil(
+                    [&] { return !scrape().isEmpty() || m_exporter.state() != QProcess::Running; }, 20000)
                 && m_exporter.state() == QProcess::Running)
                 return true;
             m_exporter.kill();
@@ -196,7 +200,8 @@ private slots:
     void initTestCase()
     {
         const QString program = QStandardPaths::findExecutable(QStringLiteral("prometheus-node-exporter"));
-        QVERIFY2(!program.isEmpty(), "prometheus-node-exporter is missing: scripts/install-deps.sh test installs it");
+        QVERIFY2(!program.isEmpty(),
+            "prometheus-node-exporter is missing: scripts/install-deps.sh test installs it");
         QVERIFY(m_metrics.isValid());
         QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
         // The folder from the store's own group, not from the command line.
@@ -210,15 +215,18 @@ private slots:
     void liveReports()
     {
         QList<Sample> s;
-        QVERIFY2(scrapeUntil([](const QList<Sample> &s) { return valueOf(s, "valtrona_reports_total").value_or(0) >= 2; },
-                     &s),
+        QVERIFY2(
+            scrapeUntil(
+                [](const QList<Sample> &s) { return valueOf(s, "valtrona_reports_total").value_or(0) >= 2; },
+                &s),
             qPrintable(m_monitor.text()));
         QCOMPARE(valueOf(s, "valtrona_link_up").value_or(-1), 1.0);
         QCOMPARE(valueOf(s, "node_textfile_scrape_error").value_or(-1), 0.0);
         const QString reply = m_sim.logRecords(QStringLiteral("reply")).constLast().value("text").toString();
         const QString firmware = reply.section(QLatin1String("Firmware="), 1).section(u',', 0, 0);
         QVERIFY(!firmware.isEmpty());
-        const QMap<QString, QString> info { { "firmware", firmware }, { "port", "COM 1" }, { "device", m_sim.linkPath() } };
+        const QMap<QString, QString> info { { "firmware", firmware }, { "port", "COM 1" },
+            { "device", m_sim.linkPath() } };
         QCOMPARE(valueOf(s, "valtrona_transmitter_info", info).value_or(-1), 1.0);
         QVERIFY(valueOf(s, "valtrona_forward_power_watts"));
         QVERIFY(valueOf(s, "valtrona_last_report_timestamp_seconds").value_or(0)
@@ -237,11 +245,13 @@ private slots:
         QTest::addColumn<QStringList>("absent");
         QTest::addColumn<QString>("firmware");
 
-        const Expected values = { { "valtrona_forward_power_watts", 100 }, { "valtrona_reflected_power_watts", 25 },
-            { "valtrona_swr_ratio", 3 }, { "valtrona_power_limit_watts", 600 }, { "valtrona_rf_drive_level", 52 },
+        const Expected values = { { "valtrona_forward_power_watts", 100 },
+            { "valtrona_reflected_power_watts", 25 }, { "valtrona_swr_ratio", 3 },
+            { "valtrona_power_limit_watts", 600 }, { "valtrona_rf_drive_level", 52 },
             { "valtrona_temperature_celsius sensor=psu", 41 },
             { "valtrona_temperature_celsius sensor=amplifier", 55 },
-            { "valtrona_current_amperes amplifier=1", 10.5 }, { "valtrona_current_amperes amplifier=2", 10.25 },
+            { "valtrona_current_amperes amplifier=1", 10.5 },
+            { "valtrona_current_amperes amplifier=2", 10.25 },
             { "valtrona_current_amperes amplifier=3", 9.75 }, { "valtrona_current_amperes amplifier=4", 10 },
             { "valtrona_voltage_volts amplifier=1", 48 }, { "valtrona_voltage_volts amplifier=2", 47.5 },
             { "valtrona_voltage_volts amplifier=3", 48.25 }, { "valtrona_voltage_volts amplifier=4", 48.5 },
@@ -256,7 +266,8 @@ private slots:
             << withField(kBase, "Firmware", "V\"2\\1\nx") << values << QStringList() << "V\"2\\1\nx";
         QTest::newRow("fields without a number")
             << withField(withField(kBase, "Pfwd", "---W"), "Tamp", "n/a")
-            << Expected { { "valtrona_reflected_power_watts", 25 }, { "valtrona_temperature_celsius sensor=psu", 41 } }
+            << Expected { { "valtrona_reflected_power_watts", 25 },
+                   { "valtrona_temperature_celsius sensor=psu", 41 } }
             << QStringList { "valtrona_forward_power_watts", "valtrona_swr_ratio",
                    "valtrona_temperature_celsius sensor=amplifier" }
             << "V2.13";
@@ -275,8 +286,10 @@ private slots:
         bool sent = false;
         m_sim.command(QStringLiteral("sendhex ") + QString::fromLatin1(report.toHex()), &sent);
         QVERIFY(sent);
-        QVERIFY2(scrapeUntil([&](const QList<Sample> &s) { return valueOf(s, "valtrona_reports_total") == before + 1; },
-                     &s),
+        QVERIFY2(
+            scrapeUntil(
+                [&](const QList<Sample> &s) { return valueOf(s, "valtrona_reports_total") == before + 1; },
+                &s),
             qPrintable(m_monitor.text()));
 
         for (const Sample &sample : s)
@@ -285,13 +298,15 @@ private slots:
         for (const auto &[spec, value] : expected) {
             const auto [name, labels] = keyOf(spec);
             QVERIFY2(valueOf(s, name, labels) == value,
-                qPrintable(QStringLiteral("%1: %2").arg(spec).arg(valueOf(s, name, labels).value_or(qQNaN()))));
+                qPrintable(
+                    QStringLiteral("%1: %2").arg(spec).arg(valueOf(s, name, labels).value_or(qQNaN()))));
         }
         for (const QString &spec : absent) {
             const auto [name, labels] = keyOf(spec);
             QVERIFY2(!valueOf(s, name, labels), qPrintable(spec));
         }
-        const QMap<QString, QString> info { { "firmware", firmware }, { "port", "COM 1" }, { "device", m_sim.linkPath() } };
+        const QMap<QString, QString> info { { "firmware", firmware }, { "port", "COM 1" },
+            { "device", m_sim.linkPath() } };
         QCOMPARE(valueOf(s, "valtrona_transmitter_info", info).value_or(-1), 1.0);
         // One info sample only: no text from the wire split it or made lines of its own.
         int infos = 0;
@@ -304,10 +319,12 @@ private slots:
     {
         QList<Sample> s;
         QVERIFY(m_sim.unplug());
-        QVERIFY(scrapeUntil([](const QList<Sample> &s) { return valueOf(s, "valtrona_link_up") == 0.0; }, &s));
+        QVERIFY(
+            scrapeUntil([](const QList<Sample> &s) { return valueOf(s, "valtrona_link_up") == 0.0; }, &s));
         QCOMPARE(valueOf(s, "node_textfile_scrape_error").value_or(-1), 0.0);
         QVERIFY(m_sim.replug());
-        QVERIFY(scrapeUntil([](const QList<Sample> &s) { return valueOf(s, "valtrona_link_up") == 1.0; }, &s));
+        QVERIFY(
+            scrapeUntil([](const QList<Sample> &s) { return valueOf(s, "valtrona_link_up") == 1.0; }, &s));
         QCOMPARE(valueOf(s, "node_textfile_scrape_error").value_or(-1), 0.0);
     }
 

@@ -102,7 +102,8 @@ private slots:
             sim.command(QStringLiteral("flood 60 reports"), &flooding);
             QVERIFY(flooding);
             const double before = readMetrics(prom).value("valtrona_reports_total");
-            QVERIFY(waitUntil([&] { return readMetrics(prom).value("valtrona_reports_total") > before + 20; }, 20000));
+            QVERIFY(waitUntil(
+                [&] { return readMetrics(prom).value("valtrona_reports_total") > before + 20; }, 20000));
         } else if (moment == QLatin1String("unplugged")) {
             QVERIFY(sim.unplug());
             QVERIFY2(monitor.waitForLines(QStringLiteral("does not exist")), qPrintable(monitor.text()));
@@ -118,18 +119,21 @@ private slots:
         for (const QString &line : monitor.lines())
             QVERIFY2(timed.match(line).hasMatch(), qPrintable(line));
         QCOMPARE(monitor.count(signal == SIGTERM ? "SIGTERM: stopping." : "SIGINT: stopping."), 1);
-        QVERIFY2(monitor.lines().constLast().endsWith(QLatin1String(" panel closed")), qPrintable(monitor.text()));
+        QVERIFY2(
+            monitor.lines().constLast().endsWith(QLatin1String(" panel closed")), qPrintable(monitor.text()));
 
         // The store saved whole on the way out, the port map kept.
         const QByteArray store = home.storeBytes();
-        QVERIFY2(store.contains("TrayAtStart=") && store.contains("COM1=" + QFile::encodeName(sim.linkPath())),
+        QVERIFY2(
+            store.contains("TrayAtStart=") && store.contains("COM1=" + QFile::encodeName(sim.linkPath())),
             store.constData());
 
         // The metrics file whole, with the port closed; nothing half-written left beside it.
         const QMap<QString, double> last = readMetrics(prom);
         QCOMPARE(last.value("valtrona_link_up", -1), 0.0);
         QVERIFY(last.contains(QStringLiteral("valtrona_reports_total")));
-        QCOMPARE(QDir(metricsDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "valtrona.prom" });
+        QCOMPARE(
+            QDir(metricsDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "valtrona.prom" });
 
         // The event log: started first, closed last.
         const QStringList rows = eventsCsv().split(u'\n', Qt::SkipEmptyParts);
@@ -159,13 +163,15 @@ private slots:
         QTest::qWait(200); // the last report's lines, if any, are in
         QCOMPARE(monitor.count(unusable), 1);
         QVERIFY(QDir().mkpath(metrics));
-        QVERIFY2(monitor.waitForLines(QStringLiteral("The metrics are written to %1/valtrona.prom again.").arg(metrics)),
+        QVERIFY2(monitor.waitForLines(
+                     QStringLiteral("The metrics are written to %1/valtrona.prom again.").arg(metrics)),
             qPrintable(monitor.text()));
 
         for (int episode = 1; episode <= 2; ++episode) {
             QVERIFY(sim.unplug());
             QVERIFY2(monitor.waitForLines(QStringLiteral("link lost"), episode), qPrintable(monitor.text()));
-            QVERIFY2(monitor.waitForLines(QStringLiteral("does not exist"), episode), qPrintable(monitor.text()));
+            QVERIFY2(
+                monitor.waitForLines(QStringLiteral("does not exist"), episode), qPrintable(monitor.text()));
             const QString told = monitor.lines().constLast();
             QVERIFY2(told.contains(sim.linkPath()) && told.contains(QLatin1String("Plug the adapter in"))
                     && told.contains(home.storeFile()),
@@ -184,7 +190,8 @@ private slots:
 
             const int frames = sim.frames().size();
             QVERIFY(sim.replug());
-            QVERIFY2(monitor.waitForLines(QStringLiteral("link restored"), episode), qPrintable(monitor.text()));
+            QVERIFY2(
+                monitor.waitForLines(QStringLiteral("link restored"), episode), qPrintable(monitor.text()));
             QVERIFY(sim.waitForRecords(QStringLiteral("frame"), frames + 2, 20000));
         }
         QVERIFY(monitor.sendSignal(SIGTERM));
@@ -220,7 +227,8 @@ private slots:
                 return said.contains("monitor first") || window.state() != QProcess::Running;
             },
             20000));
-        QVERIFY2(said.contains("running as a headless monitor") && said.contains("does not start"), said.constData());
+        QVERIFY2(said.contains("running as a headless monitor") && said.contains("does not start"),
+            said.constData());
         // It waits for the operator's OK, with no port of its own.
         window.kill();
         window.waitForFinished(5000);
@@ -229,7 +237,8 @@ private slots:
         QVERIFY(second.start());
         QVERIFY(second.waitForExit());
         QCOMPARE(second.exitCode(), 1);
-        QVERIFY2(second.text().contains(QLatin1String("already running")) && second.text().contains("(a headless monitor)"),
+        QVERIFY2(second.text().contains(QLatin1String("already running"))
+                && second.text().contains("(a headless monitor)"),
             qPrintable(second.text()));
 
         // The first monitor kept the port all along.

@@ -68,10 +68,11 @@ int runHeadless(int argc, char *argv[], const CommandLine &command)
 // A headless monitor holds the store and the port: the window says so and does not start.
 int tellHeadlessRuns()
 {
-    const QString text = QStringLiteral("ValtronaAmp+ is running as a headless monitor with these settings (%1). "
-                                        "It keeps the serial port, so the window does not start while it runs. "
-                                        "Stop the monitor first (systemctl --user stop valtrona-panel-headless).")
-                             .arg(SettingsStore::instance().filePath());
+    const QString text
+        = QStringLiteral("ValtronaAmp+ is running as a headless monitor with these settings (%1). "
+                         "It keeps the serial port, so the window does not start while it runs. "
+                         "Stop the monitor first (systemctl --user stop valtrona-panel-headless).")
+              .arg(SettingsStore::instance().filePath());
     std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
     QMessageBox box(QMessageBox::Information, QString::fromLatin1(Form1::kTitle), text, QMessageBox::Ok);

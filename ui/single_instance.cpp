@@ -101,8 +101,8 @@ void SingleInstance::onConnection()
                 socket->disconnectFromServer();
                 return;
             }
-            const char *answer = m_headless ? kHeadless
-                : ask                       ? kWindow
+            const char *answer = m_headless  ? kHeadless
+                : ask                        ? kWindow
                 : m_activate && m_activate() ? kShown
                                              : kNotShown;
             socket->write(QByteArray(answer) + '\n');
