@@ -118,6 +118,8 @@ namespace headless {
 
 int run(QCoreApplication &app, const QString &metricsDirectory)
 {
+    // A journal that goes away must not end the watch: lines written to nobody are lost, that is all.
+    std::signal(SIGPIPE, SIG_IGN);
     StopSignals signals_;
     HeadlessMonitor monitor(metricsDirectory);
     QObject::connect(&monitor, &HeadlessMonitor::told, [](const QString &line) {
