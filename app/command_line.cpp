@@ -97,7 +97,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return usageError(QStringLiteral("--from and --to go with --export-csv."));
 
     // The modes that come with the event log, the history and the monitor. Declared so that the
-    // help and the manual page show the whole command line; until they are there, each ends here.
+    // help and the manual page show the whole command line; one that is not there yet ends here.
     if (parser.isSet(events)) {
         if (parser.isSet(exportCsv) || parser.isSet(metricsDir) || parser.isSet(headless))
             return usageError(QStringLiteral("--events goes alone."));
@@ -105,11 +105,17 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         line.action = Action::PrintEvents;
         return line;
     }
-    for (const QCommandLineOption *o : { &exportCsv, &metricsDir, &headless }) {
-        if (parser.isSet(*o))
-            return usageError(QStringLiteral("--%1 is not available yet.").arg(o->names().constLast()));
+    if (parser.isSet(exportCsv))
+        return usageError(QStringLiteral("--export-csv is not available yet."));
+    CommandLine line;
+    if (parser.isSet(metricsDir)) {
+        line.metricsDir = parser.value(metricsDir);
+        if (line.metricsDir.isEmpty())
+            return usageError(QStringLiteral("--metrics-dir needs a folder."));
     }
-    return CommandLine();
+    if (parser.isSet(headless))
+        line.action = Action::RunHeadless;
+    return line;
 }
 
 CommandLine CommandLine::parse(int argc, char **argv)

@@ -12,6 +12,7 @@ struct CommandLine {
         RunWindow, // start the window
         Exit, // print `output` and `error`, and end with `exitStatus`
         PrintEvents, // print the event log as CSV and end
+        RunHeadless, // watch the transmitter without a window until SIGTERM or SIGINT
     };
 
     // The exit status of a command line that cannot be followed.
@@ -21,6 +22,7 @@ struct CommandLine {
     int exitStatus = 0;
     QString output; // for standard output: the help or the version
     QString error; // for standard error: what was wrong, and where to look next
+    QString metricsDir; // --metrics-dir: the folder of valtrona.prom (empty: the store's, if any)
 
     // `arguments` as the program got them, the first being the program itself.
     static CommandLine parse(const QStringList &arguments);

@@ -23,7 +23,8 @@ run_packages=(
 # On top for the tests: the fuzzing and sanitizer runtime, the micro benchmarks, a virtual X
 # desktop with a tray and the tools that drive and photograph it, the accessibility bus and its
 # Python client, a private session bus, the metrics exporter the monitoring tests scrape, the
-# manual page tools, and the checkers of the desktop metadata, the package and its copyright file.
+# manual page tools, and the checkers of the desktop metadata, the package, its copyright file and
+# its systemd unit.
 test_packages=(
   clang-14 libclang-rt-14-dev libbenchmark-dev
   xvfb xauth icewm xdotool imagemagick x11-utils
@@ -31,7 +32,7 @@ test_packages=(
   prometheus-node-exporter
   man-db groff-base
   util-linux procps
-  desktop-file-utils appstream dpkg-dev binutils python3-debian
+  desktop-file-utils appstream dpkg-dev binutils python3-debian systemd
 )
 
 usage() {

@@ -12,6 +12,8 @@ private slots:
     void outcome_data();
     void outcome();
     void events();
+    void monitoring_data();
+    void monitoring();
     void helpNamesEveryOption();
 };
 
@@ -50,10 +52,10 @@ void TestCommandLine::outcome_data()
                                                 << QString() << "--events goes alone.";
     QTest::newRow("--export-csv") << QStringList { "--export-csv", "out.csv", "--from", "2026-01-01T00:00" }
                                   << false << 2 << QString() << "--export-csv is not available yet.";
-    QTest::newRow("--metrics-dir") << QStringList { "--metrics-dir", "/tmp" } << false << 2 << QString()
-                                   << "--metrics-dir is not available yet.";
-    QTest::newRow("--headless") << QStringList { "--headless" } << false << 2 << QString()
-                                << "--headless is not available yet.";
+    QTest::newRow("--metrics-dir empty") << QStringList { "--metrics-dir", "" } << false << 2 << QString()
+                                         << "--metrics-dir needs a folder.";
+    QTest::newRow("--events with metrics") << QStringList { "--events", "--metrics-dir", "/tmp" } << false << 2
+                                           << QString() << "--events goes alone.";
 
     // Qt's options, for QApplication to take, in the spellings it accepts.
     QTest::newRow("-platform") << QStringList { "-platform", "offscreen" } << true << 0 << QString()
@@ -69,6 +71,39 @@ void TestCommandLine::events()
     const CommandLine command = CommandLine::parse(QStringList { "valtrona-panel", "--events" });
     QCOMPARE(command.action, CommandLine::Action::PrintEvents);
     QCOMPARE(command.exitStatus, 0);
+}
+
+// The monitor without a window, and the metrics folder for either.
+void TestCommandLine::monitoring_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<CommandLine::Action>("action");
+    QTest::addColumn<QString>("metricsDir");
+
+    using Action = CommandLine::Action;
+    QTest::newRow("window with metrics") << QStringList { "--metrics-dir", "/var/lib/prometheus/node-exporter" }
+                                         << Action::RunWindow << "/var/lib/prometheus/node-exporter";
+    QTest::newRow("headless") << QStringList { "--headless" } << Action::RunHeadless << QString();
+    QTest::newRow("headless with metrics") << QStringList { "--headless", "--metrics-dir=/run/valtrona" }
+                                           << Action::RunHeadless << "/run/valtrona";
+    QTest::newRow("headless, relative folder") << QStringList { "--metrics-dir", "metrics", "--headless" }
+                                               << Action::RunHeadless << "metrics";
+    QTest::newRow("headless with a Qt option") << QStringList { "--headless", "-platform", "offscreen" }
+                                               << Action::RunHeadless << QString();
+}
+
+void TestCommandLine::monitoring()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLine::Action, action);
+    QFETCH(QString, metricsDir);
+
+    arguments.prepend(QStringLiteral("valtrona-panel"));
+    const CommandLine command = CommandLine::parse(arguments);
+    QCOMPARE(command.action, action);
+    QCOMPARE(command.exitStatus, 0);
+    QCOMPARE(command.metricsDir, metricsDir);
+    QCOMPARE(command.error, QString());
 }
 
 void TestCommandLine::outcome()

@@ -5,12 +5,16 @@
 #include "app/command_line.h"
 #include "history/event_log.h"
 #include "history/history_database.h"
+#include "metrics/metrics_exporter.h"
+#include "monitor/headless_monitor.h"
 #include "settings/store.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -36,6 +40,47 @@ int printEvents(int argc, char *argv[])
     return 0;
 }
 
+void nameApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("ZTK Electronics"));
+    QCoreApplication::setApplicationName(QStringLiteral("ValtronaAmp+"));
+}
+
+// --headless: the monitor, with no display. It is the one copy on its store, as a window would be:
+// it leaves when a copy runs already, and answers a window started later that it runs headless.
+int runHeadless(int argc, char *argv[], const CommandLine &command)
+{
+    QCoreApplication app(argc, argv);
+    nameApplication();
+    SingleInstance instance(SettingsStore::instance().filePath());
+    instance.setHeadless();
+    if (instance.claim(SingleInstance::kAsk) == SingleInstance::Claim::HandedOver) {
+        const bool monitor = instance.answer() == QLatin1String(SingleInstance::kHeadless);
+        std::fprintf(stderr,
+            "valtrona-panel: ValtronaAmp+ is already running with the settings %s (%s); the headless "
+            "monitor does not start.\n",
+            qPrintable(SettingsStore::instance().filePath()), monitor ? "a headless monitor" : "its window");
+        return 1;
+    }
+    return headless::run(app, command.metricsDir);
+}
+
+// A headless monitor holds the store and the port: the window says so and does not start.
+int tellHeadlessRuns()
+{
+    const QString text
+        = QStringLiteral("ValtronaAmp+ is running as a headless monitor with these settings (%1). "
+                         "It keeps the serial port, so the window does not start while it runs. "
+                         "Stop the monitor first (systemctl --user stop valtrona-panel-headless).")
+              .arg(SettingsStore::instance().filePath());
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(Form1::kTitle), text, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("HeadlessRunsMessage"));
+    box.exec();
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -46,15 +91,18 @@ int main(int argc, char *argv[])
         return command.answer();
     if (command.action == CommandLine::Action::PrintEvents)
         return printEvents(argc, argv);
+    if (command.action == CommandLine::Action::RunHeadless)
+        return runHeadless(argc, argv, command);
 
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ZTK Electronics"));
-    QCoreApplication::setApplicationName(QStringLiteral("ValtronaAmp+"));
+    nameApplication();
     QApplication::setWindowIcon(artwork::panelIcon());
 
     // Before the window exists, so that a second copy never touches the port or the store.
     SingleInstance instance(SettingsStore::instance().filePath());
     if (instance.claim() == SingleInstance::Claim::HandedOver) {
+        if (instance.answer() == QLatin1String(SingleInstance::kHeadless))
+            return tellHeadlessRuns();
         const bool shown = instance.answer() == QLatin1String(SingleInstance::kShown);
         std::fprintf(stderr, "%s\n",
             shown ? "ValtronaAmp+ is already running with these settings: its window was brought "
@@ -74,5 +122,16 @@ int main(int argc, char *argv[])
     form.start();
     if (!instance.guardProblem().isEmpty())
         form.statusBar()->showMessage(instance.guardProblem());
+
+    // The figures for Prometheus, beside the window, when a folder is named; its faults go to the
+    // status bar.
+    std::unique_ptr<MetricsExporter> metrics;
+    if (const QString folder = MetricsExporter::configuredDirectory(command.metricsDir); !folder.isEmpty()) {
+        metrics = std::make_unique<MetricsExporter>(form.session(), folder);
+        const auto show = [&form](const QString &text) { form.statusBar()->showMessage(text); };
+        QObject::connect(metrics.get(), &MetricsExporter::problem, &form, show);
+        QObject::connect(metrics.get(), &MetricsExporter::recovered, &form, show);
+        metrics->write();
+    }
     return app.exec();
 }

@@ -100,7 +100,7 @@ bool SingleInstance::makeFolder()
     return false;
 }
 
-SingleInstance::Claim SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim(const char *request)
 {
     m_problem.clear();
     if (!makeFolder())
@@ -110,7 +110,7 @@ SingleInstance::Claim SingleInstance::claim()
     // that is gone, and QLockFile takes it over.
     QLockFile lock(m_name + QStringLiteral(".lock"));
     const bool locked = lock.tryLock(10000);
-    if (askRunningCopy() == Asked::Copy)
+    if (askRunningCopy(request) == Asked::Copy)
         return Claim::HandedOver;
     const bool served = serve();
     if (locked)
@@ -118,7 +118,7 @@ SingleInstance::Claim SingleInstance::claim()
     return served ? Claim::First : Claim::Unguarded;
 }
 
-SingleInstance::Asked SingleInstance::askRunningCopy()
+SingleInstance::Asked SingleInstance::askRunningCopy(const char *request)
 {
     const QDeadlineTimer deadline(kAnswerMs);
     QLocalSocket socket;
@@ -131,7 +131,7 @@ SingleInstance::Asked SingleInstance::askRunningCopy()
         socket.abort();
         return Asked::Stranger;
     }
-    socket.write(QByteArray(kRequest) + '\n');
+    socket.write(QByteArray(request) + '\n');
     socket.waitForBytesWritten(int(deadline.remainingTime()));
     // A copy that accepted the connection is running, whether or not it answers in time; what it
     // says is read up to one short line within the same deadline, however it trickles in.
@@ -180,12 +180,16 @@ void SingleInstance::onConnection()
                 return;
             }
             const QByteArray line = socket->readLine().trimmed();
-            if (line != kRequest) {
+            const bool ask = line == kAsk;
+            if (line != kRequest && !ask) {
                 socket->disconnectFromServer();
                 return;
             }
-            const bool shown = m_activate && m_activate();
-            socket->write(QByteArray(shown ? kShown : kNotShown) + '\n');
+            const char *answer = m_headless  ? kHeadless
+                : ask                        ? kWindow
+                : m_activate && m_activate() ? kShown
+                                             : kNotShown;
+            socket->write(QByteArray(answer) + '\n');
             socket->flush();
             socket->disconnectFromServer();
         });

@@ -36,9 +36,10 @@ public:
     // "valtrona-panel-<user id>" in the temporary folder.
     static QString socketFolder();
 
-    // Asks a running copy to come forward, or else becomes the one that others ask. A server socket
-    // left behind by a copy that was killed is removed and taken over.
-    Claim claim();
+    // Asks a running copy to come forward (`request` kRequest; kAsk only asks what runs), or else
+    // becomes the one that others ask. A server socket left behind by a copy that was killed is
+    // removed and taken over.
+    Claim claim(const char *request = kRequest);
 
     // What the running copy answered a handover (HandedOver only): "front" once its window is shown.
     QString answer() const { return m_answer; }
@@ -48,11 +49,16 @@ public:
 
     // Run when another copy asks; returns whether the window is now on screen.
     void setActivationHandler(std::function<bool()> handler) { m_activate = std::move(handler); }
+    // A monitor without a window: every request is answered kHeadless, and nothing comes forward.
+    void setHeadless() { m_headless = true; }
 
     // The request and the answers on the wire, one line each.
     static constexpr const char *kRequest = "front?";
     static constexpr const char *kShown = "front";
     static constexpr const char *kNotShown = "hidden";
+    static constexpr const char *kAsk = "who?"; // answered kHeadless or kWindow; brings nothing forward
+    static constexpr const char *kHeadless = "headless";
+    static constexpr const char *kWindow = "window";
     // The whole exchange with a running copy, connection included, and the longest answer read.
     static constexpr int kAnswerMs = 3000;
     static constexpr int kMaxAnswer = 64;
@@ -60,7 +66,7 @@ public:
 private:
     enum class Asked { Nobody, Copy, Stranger };
     bool makeFolder();
-    Asked askRunningCopy();
+    Asked askRunningCopy(const char *request);
     bool serve();
     void onConnection();
 
@@ -69,4 +75,5 @@ private:
     QString m_problem;
     QLocalServer *m_server = nullptr;
     std::function<bool()> m_activate;
+    bool m_headless = false;
 };

@@ -5,13 +5,17 @@ left as it was). The package holds exactly the install tree, depends on Debian's
 packages and on every package that provides a library the binaries load, and its programs run from
 the unpacked tree. Its copyright file is in Debian's machine-readable format and puts every file
 under the GPL version 3 or later, whose text on Debian systems is the project's LICENSE; its manual
-pages are the project's, compressed as Debian keeps them, and man-db reads them.
+pages are the project's, compressed as Debian keeps them, and man-db reads them. Its systemd user
+unit starts the packaged panel's headless monitor, stops it with SIGTERM, and passes systemd's own
+check.
 
     test_deb.py <build dir> <source dir>"""
 
+import configparser
 import gzip
 import os
 import re
+import shlex
 import shutil
 import stat
 import subprocess
@@ -27,6 +31,7 @@ QT_RUNTIME = ("libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6serialport6"
 COPYRIGHT = "usr/share/doc/valtrona-panel/copyright"
 COPYRIGHT_FORMAT = "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
 GPL3 = "/usr/share/common-licenses/GPL-3"
+USER_UNIT = "usr/lib/systemd/user/valtrona-panel-headless.service"
 MAN_PAGES = {"valtrona-panel": "usr/share/man/man1/valtrona-panel.1.gz",
              "valtrona-sim": "usr/share/man/man1/valtrona-sim.1.gz"}
 
@@ -98,6 +103,40 @@ def check_man_pages(root, source_dir):
         check("OPTIONS" in shown and "--help" in shown, f"man shows {page} without its options")
 
 
+def check_user_unit(root):
+    path = os.path.join(root, USER_UNIT)
+    check(os.path.isfile(path), f"the package has no {USER_UNIT}")
+    check_mode(path)
+    unit = configparser.ConfigParser(interpolation=None, strict=False)
+    unit.optionxform = str
+    unit.read(path, encoding="utf-8")
+    command = shlex.split(unit.get("Service", "ExecStart", fallback=""))
+    check(command[:1] == ["valtrona-panel"] and "--headless" in command,
+          f"{USER_UNIT} does not start valtrona-panel --headless: {command}")
+    binary = os.path.join(root, "usr/bin", command[0])
+    help_text = run(binary, "--help", env={k: v for k, v in os.environ.items() if k != "DISPLAY"})
+    for word in command[1:]:
+        if word.startswith("--"):
+            check(word.split("=")[0] in help_text, f"{USER_UNIT} passes {word}, which --help does not name")
+    check(unit.get("Service", "KillSignal", fallback="SIGTERM") in ("SIGTERM", "SIGINT"),
+          f"{USER_UNIT} stops the monitor with a signal it does not end cleanly on")
+    check(unit.get("Install", "WantedBy", fallback="") == "default.target",
+          f"{USER_UNIT} is not wanted by the user's default.target")
+    # systemd's own reading of it: every key known and every value valid. A copy names the unpacked
+    # binary by its full path, as systemd would find the installed one on its search path.
+    copy_dir = temp_dir("panel-unit-")
+    try:
+        copy = os.path.join(copy_dir, os.path.basename(USER_UNIT))
+        with open(path, encoding="utf-8") as f, open(copy, "w", encoding="utf-8") as out:
+            out.write(re.sub(r"^ExecStart=valtrona-panel\b", f"ExecStart={binary}", f.read(), flags=re.M))
+        verify = subprocess.run(["systemd-analyze", "verify", "--man=no", copy], capture_output=True, text=True,
+                                timeout=120)
+        said = (verify.stdout + verify.stderr).strip()
+        check(verify.returncode == 0 and not said, f"systemd-analyze verify {USER_UNIT}:\n{said}")
+    finally:
+        shutil.rmtree(copy_dir, ignore_errors=True)
+
+
 def test(build_dir, source_dir):
     commands = readme_commands(source_dir, README_HEADING)
     check(len(commands) == 2, f"README.md's \"{README_HEADING}\" should hold a build and an install command")
@@ -142,6 +181,7 @@ def test(build_dir, source_dir):
         run(os.path.join(root, "usr/bin/valtrona-sim"), "--help")
         check_licence(root, source_dir)
         check_man_pages(root, source_dir)
+        check_user_unit(root)
     finally:
         shutil.rmtree(out, ignore_errors=True)
 

@@ -25,7 +25,7 @@ TEST_ONLY = [r"clang(-\d+)?", r"libclang-rt(-\d+)?-dev", r"libbenchmark-dev", r"
 # Programs the test suite starts, each of which must come with the test part.
 TEST_TOOLS = ["Xvfb", "xvfb-run", "icewm", "xdotool", "xwininfo", "import", "dbus-run-session",
               "prometheus-node-exporter", "desktop-file-validate", "appstreamcli", "groff", "lexgrog",
-              "clang++-14", "python3"]
+              "clang++-14", "python3", "systemd-analyze"]
 
 
 def install_step(source_dir, script):

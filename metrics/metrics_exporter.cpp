@@ -1,0 +1,53 @@
+#include "metrics/metrics_exporter.h"
+
+#include "metrics/exposition.h"
+
+#include "link/port_map.h"
+#include "session/session.h"
+#include "settings/record.h"
+#include "settings/store.h"
+
+QString MetricsExporter::configuredDirectory(const QString &commandLine)
+{
+    if (!commandLine.isEmpty())
+        return commandLine;
+    return SettingsStore::instance()
+        .groupValue(QLatin1String(kGroup), QLatin1String(kDirectoryKey))
+        .trimmed();
+}
+
+MetricsExporter::MetricsExporter(TransmitterSession &session, const QString &directory, QObject *parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_file(directory)
+{
+    connect(&session, &TransmitterSession::displayChanged, this, [this] {
+        ++m_reports;
+        write();
+    });
+    connect(&session, &TransmitterSession::linkChanged, this, [this] { write(); });
+    m_file.removeLeftovers();
+}
+
+bool MetricsExporter::write()
+{
+    metrics::Snapshot s;
+    s.display = m_session.display();
+    s.reportsTotal = m_reports;
+    s.lastReport = m_session.lastReportTime();
+    s.linkUp = m_session.isLinkOpen();
+    s.port = settingsRecord().COMSelected;
+    s.device = s.linkUp ? m_session.openDevice() : port_map::devicePath(s.port);
+
+    QString error;
+    const bool ok = m_file.write(metrics::render(s), &error);
+    if (!ok && !m_failing) {
+        m_failing = true;
+        emit problem(error
+            + QStringLiteral(". The panel goes on without metrics and tries again at the next report."));
+    } else if (ok && m_failing) {
+        m_failing = false;
+        emit recovered(QStringLiteral("The metrics are written to %1 again.").arg(m_file.path()));
+    }
+    return ok;
+}
