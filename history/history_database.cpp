@@ -7,9 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include <sqlite3.h>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +46,17 @@ QSqlError exec(QSqlDatabase &db, const QString &sql)
 QSqlError ownError(const QString &text)
 {
     return QSqlError(QString(), text, QSqlError::ConnectionError);
+}
+
+// The device and inode of the file at `path`; false when there is none.
+bool fileIdentity(const QString &path, quint64 *device, quint64 *inode)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+    *inode = quint64(info.st_ino);
+    return true;
 }
 
 } // namespace
@@ -170,6 +185,8 @@ HistoryDatabase::OpenResult HistoryDatabase::openConnection(QString *error)
                                                                               : OpenResult::Failed;
     }
     const QSqlError failure = checkAndMigrate(db);
+    if (!failure.isValid() && !fileIdentity(m_path, &m_device, &m_inode))
+        m_device = m_inode = 0;
     if (failure.isValid()) {
         *error = describe(failure);
         // A damaged file stays open for moveAside(), which must see its log before SQLite's close
@@ -195,6 +212,8 @@ QSqlError HistoryDatabase::checkAndMigrate(QSqlDatabase &db)
     // A kill or a crash never loses a committed event; a power cut may lose the last few, never the
     // file. Writes then wait for no fsync but the checkpoint's.
     if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+        return query.lastError();
+    if (!query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(m_autoCheckpoint ? 1000 : 0)))
         return query.lastError();
 
     if (!query.exec(QStringLiteral("PRAGMA quick_check")))
@@ -283,9 +302,10 @@ bool HistoryDatabase::ensureWritable()
     if (m_paused && !m_retryAllowed && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < m_retryMs)
         return false;
     m_retryAllowed = false;
-    // Someone removed or moved the file: writing on would go nowhere anybody can read.
-    if (isOpen() && !QFileInfo::exists(m_path))
-        closeConnection();
+    // Someone removed or moved the file (another connection may have moved it aside as damaged and
+    // started a new one): writing on would go nowhere anybody reads.
+    if (isOpen() && !isSameFile())
+        closeStaleConnection();
     return isOpen() || open();
 }
 
@@ -321,8 +341,33 @@ bool HistoryDatabase::write(const std::function<QSqlError(QSqlDatabase &)> &work
     return true;
 }
 
+bool HistoryDatabase::isSameFile() const
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    return fileIdentity(m_path, &device, &inode) && device == m_device && inode == m_inode;
+}
+
+// The connection's file is no longer at its path. SQLite's last connection to a file removes the
+// log and its index by name when it closes, which would now be the new file's, in use by others:
+// this one keeps them.
+void HistoryDatabase::closeStaleConnection()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const QVariant handle = db.isOpen() && db.driver() ? db.driver()->handle() : QVariant();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        if (sqlite3 *sqlite = *static_cast<sqlite3 *const *>(handle.constData())) {
+            int persist = 1;
+            sqlite3_file_control(sqlite, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+        }
+    }
+    closeConnection();
+}
+
 QSqlDatabase HistoryDatabase::reader()
 {
+    if (m_mode == Mode::ReadWrite && isOpen() && !isSameFile())
+        closeStaleConnection();
     if (!isOpen()) {
         if (m_mode == Mode::ReadOnly)
             open();
@@ -330,6 +375,15 @@ QSqlDatabase HistoryDatabase::reader()
             ensureWritable();
     }
     return QSqlDatabase::database(m_connection, false);
+}
+
+void HistoryDatabase::setAutoCheckpoint(bool on)
+{
+    m_autoCheckpoint = on;
+    if (m_mode == Mode::ReadWrite && isOpen()) {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(on ? 1000 : 0));
+    }
 }
 
 int HistoryDatabase::schemaVersion()
