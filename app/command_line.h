@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,7 @@ struct CommandLine {
         RunWindow, // start the window
         Exit, // print `output` and `error`, and end with `exitStatus`
         PrintEvents, // print the event log as CSV and end
+        ExportCsv, // write the recorded samples to `exportFile` as CSV and end
     };
 
     // The exit status of a command line that cannot be followed.
@@ -21,6 +23,15 @@ struct CommandLine {
     int exitStatus = 0;
     QString output; // for standard output: the help or the version
     QString error; // for standard error: what was wrong, and where to look next
+
+    // --export-csv: the file ("-": standard output) and the span, UTC; an invalid time is open.
+    QString exportFile;
+    QDateTime from;
+    QDateTime to;
+
+    // A TIME of --from and --to: ISO 8601 ("2026-05-01", "2026-05-01T10:00", "...:30.250", with "Z"
+    // or an offset such as "+02:00"); UTC when it has no offset. Invalid when it does not read.
+    static QDateTime parseTime(const QString &text);
 
     // `arguments` as the program got them, the first being the program itself.
     static CommandLine parse(const QStringList &arguments);
