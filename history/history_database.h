@@ -5,8 +5,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
+
+struct sqlite3;
 
 // The panel's history file, one SQLite database shared by the event log and the samples. It keeps
 // the file's faults away from the wire and the window: nothing here throws, and no call waits for
@@ -66,6 +69,11 @@ public:
     void setRetryInterval(int ms) { m_retryMs = ms; }
     int retryInterval() const { return m_retryMs; }
 
+    // What the check at opening covers: the whole file (by default), or only `tables` and their
+    // indexes. A file with a year of samples takes seconds to check whole: the window's connection
+    // checks the events, and leaves the whole file to the recorder's thread.
+    void setCheckedTables(const QStringList &tables) { m_checkedTables = tables; }
+
     // Whether this connection's commits run the write-ahead log's checkpoints themselves (SQLite's
     // default). Off where another thread checkpoints (SampleRecorder), so that a commit here never
     // waits for copying the log into the file.
@@ -91,6 +99,7 @@ private:
     void closeConnection();
     bool isSameFile() const;
     void closeStaleConnection();
+    static sqlite3 *sqliteHandle(const QSqlDatabase &db);
 
     QString m_path;
     Mode m_mode;
@@ -103,6 +112,7 @@ private:
     QTimer m_retry;
     QString m_lastError;
     bool m_autoCheckpoint = true;
+    QStringList m_checkedTables;
     // The file the connection has open (device and inode), to notice that another connection moved
     // it aside and started a new one.
     quint64 m_device = 0;

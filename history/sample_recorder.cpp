@@ -18,6 +18,8 @@ using history::Sample;
 namespace {
 // Between two transactions of a backlog: time for the event log's commits to get the file.
 constexpr int kChunkPauseMs = 5;
+// Samples after which the log is copied into the file (about SQLite's automatic 1000 pages).
+constexpr qint64 kCheckpointRows = 8192;
 } // namespace
 
 // The recorder's thread: its own connection to the history file, the queue's commits, retention
@@ -54,6 +56,7 @@ private:
     void take();
     bool commitChunk();
     bool pruneChunk();
+    bool timedWrite(const std::function<QSqlError(QSqlDatabase &)> &work);
     void checkpoint(bool now);
 
     SampleRecorder &m_owner;
@@ -70,12 +73,15 @@ private:
     bool m_oldestKnown = false;
     QElapsedTimer m_sinceCheckpoint;
     bool m_dirty = false; // committed since the last checkpoint
+    qint64 m_rowsSinceCheckpoint = 0;
 };
 
 void RecorderWorker::start()
 {
     m_db = new HistoryDatabase(m_path, HistoryDatabase::Mode::ReadWrite, this);
     m_db->setRetryInterval(m_retryMs);
+    // Checkpoints are this thread's own steps (checkpoint()), never part of a batch's commit.
+    m_db->setAutoCheckpoint(false);
     connect(m_db, &HistoryDatabase::writeProblem, &m_owner, &SampleRecorder::writeProblem);
     connect(m_db, &HistoryDatabase::writeRecovered, &m_owner, &SampleRecorder::writeRecovered);
     connect(m_db, &HistoryDatabase::movedAside, &m_owner, &SampleRecorder::movedAside);
@@ -104,21 +110,27 @@ void RecorderWorker::stop()
 
 void RecorderWorker::take()
 {
-    QMutexLocker lock(&m_owner.m_mutex);
-    m_owner.m_wakeAsked = false;
-    if (m_owner.m_queue.isEmpty())
-        return;
+    // Under the lock only the swap: the recording thread never waits for more than that.
+    QList<Sample> queued;
+    {
+        QMutexLocker lock(&m_owner.m_mutex);
+        m_owner.m_wakeAsked = false;
+        if (m_owner.m_queue.isEmpty())
+            return;
+        queued.swap(m_owner.m_queue);
+        m_owner.m_inWorker += int(queued.size());
+    }
     if (m_pending.isEmpty())
-        m_pending.swap(m_owner.m_queue);
+        m_pending.swap(queued);
     else
-        m_pending.append(std::move(m_owner.m_queue));
-    m_owner.m_queue.clear();
+        m_pending.append(std::move(queued));
     const qsizetype over = m_pending.size() - SampleRecorder::kMaxWaiting;
     if (over > 0) {
         m_pending.remove(0, over);
         m_owner.m_dropped.fetchAndAddRelaxed(over);
+        QMutexLocker lock(&m_owner.m_mutex);
+        m_owner.m_inWorker = int(m_pending.size());
     }
-    m_owner.m_inWorker = int(m_pending.size());
 }
 
 bool RecorderWorker::commitChunk()
@@ -127,7 +139,7 @@ bool RecorderWorker::commitChunk()
     if (n == 0)
         return true;
     const QList<Sample> chunk = m_pending.mid(0, n);
-    const bool written = m_db->write([&chunk](QSqlDatabase &db) { return history::sample_store::append(db, chunk); });
+    const bool written = timedWrite([&chunk](QSqlDatabase &db) { return history::sample_store::append(db, chunk); });
     if (!written)
         return false;
     m_pending.remove(0, n);
@@ -142,6 +154,7 @@ bool RecorderWorker::commitChunk()
     if (m_oldestKnown && (!m_oldestRaw || oldest < *m_oldestRaw))
         m_oldestRaw = oldest;
     m_dirty = true;
+    m_rowsSinceCheckpoint += n;
     {
         QMutexLocker lock(&m_owner.m_mutex);
         m_owner.m_inWorker = int(m_pending.size());
@@ -149,6 +162,17 @@ bool RecorderWorker::commitChunk()
     const qint64 total = m_owner.m_committed.fetchAndAddRelaxed(n) + n;
     emit m_owner.committed(total);
     return true;
+}
+
+bool RecorderWorker::timedWrite(const std::function<QSqlError(QSqlDatabase &)> &work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const bool written = m_db->write(work);
+    const qint64 us = timer.nsecsElapsed() / 1000;
+    if (written && us > m_owner.m_longestUs.loadRelaxed())
+        m_owner.m_longestUs.storeRelaxed(us);
+    return written;
 }
 
 // One transaction of retention when some is due; true when more is due.
@@ -174,26 +198,32 @@ bool RecorderWorker::pruneChunk()
         return false;
     int removed = 0;
     const qint64 now = m_newest;
-    if (!m_db->write([&](QSqlDatabase &db) {
+    if (!timedWrite([&](QSqlDatabase &db) {
             return history::sample_store::prune(db, now, SampleRecorder::kBatchRows, &removed);
         }))
         return false;
     m_dirty = true;
+    m_rowsSinceCheckpoint += removed;
     m_oldestKnown = false; // read again next time
     return removed >= SampleRecorder::kBatchRows;
 }
 
+// The log is copied into the file once enough has gone into it (about what SQLite's own automatic
+// checkpoint waits for), or a while after the last write: at one report a second that is once a
+// minute, one flush of the file, not one a batch.
 void RecorderWorker::checkpoint(bool now)
 {
     if (!m_dirty || !m_db || !m_db->isOpen())
         return;
-    if (!now && m_sinceCheckpoint.elapsed() < SampleRecorder::kCheckpointMs)
+    if (!now && m_rowsSinceCheckpoint < kCheckpointRows
+        && m_sinceCheckpoint.elapsed() < SampleRecorder::kCheckpointMs)
         return;
     // PASSIVE: copies what no reader still needs, and never waits for a reader or a writer.
     QSqlQuery q(m_db->reader());
     q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
     m_sinceCheckpoint.restart();
     m_dirty = false;
+    m_rowsSinceCheckpoint = 0;
 }
 
 void RecorderWorker::cycle()

@@ -33,9 +33,9 @@ public:
     using Clock = std::function<qint64()>; // milliseconds since 1970 UTC
 
     static constexpr int kBatchMs = 2000;
-    static constexpr int kBatchRows = 256; // at most per transaction
+    static constexpr int kBatchRows = 64; // at most per transaction: a few milliseconds
     static constexpr int kMaxWaiting = 86400; // a day at one report a second
-    static constexpr int kCheckpointMs = 10000;
+    static constexpr int kCheckpointMs = 60000; // at the latest after a write
 
     // `databasePath` empty: HistoryDatabase::defaultPath(). The file is opened by the first commit.
     explicit SampleRecorder(const QString &databasePath = {}, QObject *parent = nullptr);
@@ -66,6 +66,10 @@ public:
     qint64 droppedCount() const { return m_dropped.loadRelaxed(); }
     // Queued and not yet committed.
     int waitingCount() const;
+    // The longest of this recorder's transactions so far (a batch or a step of retention), in
+    // microseconds: how long the event log's commits may have to wait for the file at most.
+    qint64 longestTransactionUs() const { return m_longestUs.loadRelaxed(); }
+    void resetLongestTransaction() { m_longestUs.storeRelaxed(0); }
 
     QString databasePath() const { return m_path; }
 
@@ -93,4 +97,5 @@ private:
     QAtomicInteger<qint64> m_committed { 0 };
     QAtomicInteger<qint64> m_dropped { 0 };
     QAtomicInteger<int> m_batchMs { kBatchMs };
+    QAtomicInteger<qint64> m_longestUs { 0 };
 };

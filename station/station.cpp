@@ -25,8 +25,10 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
     connect(&m_recorder, &SampleRecorder::writeRecovered, this, [this] { m_failing &= ~kSampleWriter; });
     connect(&m_recorder, &SampleRecorder::movedAside, this,
             [this](const QString &, const QString &text) { emit problem(text); });
-    // The recorder's thread runs the checkpoints: the event log's commits here never do.
+    // The recorder's thread runs the checkpoints and checks the whole file when it opens it: the
+    // event log's commits here never checkpoint, and opening here checks the events only.
     m_database.setAutoCheckpoint(false);
+    m_database.setCheckedTables({ QStringLiteral("events") });
     m_database.open();
 
     connect(&m_watch, &TransmitterWatch::event, this,

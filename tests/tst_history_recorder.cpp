@@ -113,6 +113,7 @@ private slots:
     void killedWhileRecording();
     void pausedAndResumed();
     void damagedFileMovedAside();
+    void checkAtOpeningScope();
 };
 
 // Samples are written a batch at a time, not one by one; destroying the recorder commits the rest.
@@ -300,6 +301,46 @@ void TestHistoryRecorder::damagedFileMovedAside()
     const QList<LoggedEvent> logged = EventLog(reader).all();
     QCOMPARE(logged.size(), 1);
     QCOMPARE(logged.first().event, QStringLiteral("alarm on"));
+}
+
+// The window's connection checks only the events when it opens the file (a year of samples takes
+// seconds to check); the recorder's checks the whole file, and finds the damage in the samples.
+void TestHistoryRecorder::checkAtOpeningScope()
+{
+    const QString file = m_scratch.filePath(QStringLiteral("scope/history.sqlite"));
+    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+    int root = 0;
+    {
+        SampleRecorder recorder(file);
+        for (int i = 1; i <= 2000; ++i)
+            recorder.add(numbered(i));
+        QVERIFY(recorder.sync());
+        HistoryDatabase db(file);
+        QVERIFY(EventLog(db).append(QStringLiteral("panel started")));
+        QSqlQuery q(db.reader());
+        QVERIFY(q.exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'samples'")) && q.next());
+        root = q.value(0).toInt();
+        q.finish();
+        QVERIFY(q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+    }
+    QVERIFY(root > 1);
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(qint64(root - 1) * 4096));
+        QVERIFY(f.write(QByteArray(4096, '\xff')) == 4096);
+    }
+    HistoryDatabase events(file);
+    events.setCheckedTables({ QStringLiteral("events") });
+    QSignalSpy eventsMoved(&events, &HistoryDatabase::movedAside);
+    QVERIFY(events.open());
+    QCOMPARE(eventsMoved.count(), 0);
+    QCOMPARE(EventLog(events).all().size(), 1);
+
+    HistoryDatabase whole(file);
+    QSignalSpy moved(&whole, &HistoryDatabase::movedAside);
+    QVERIFY(whole.open());
+    QCOMPARE(moved.count(), 1);
 }
 
 int main(int argc, char *argv[])
