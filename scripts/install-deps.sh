@@ -11,21 +11,14 @@
 # Idempotent; runs as root (or through sudo) without standard input.
 set -euo pipefail
 
-<<<<<<< HEAD
-# Compilers, build tools and the Qt 6 modules the panel is built with; the Qt platform plugins
-# (xcb for an X or XWayland desktop) and the SQLite driver of Qt SQL are what running it loads.
+# Compilers, build tools and the Qt 6 modules the panel is built with (Qt Charts' CMake package
+# needs Qt OpenGL's); the Qt platform plugins (xcb for an X or XWayland desktop) and the SQLite
+# driver of Qt SQL are what running it loads, and SQLite's own header what the history file uses of
+# it beside Qt SQL.
 run_packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-charts-dev
-  qt6-qpa-plugins libqt6sql6-sqlite
-=======
-packages=(
-  build-essential cmake ninja-build pkg-config libbenchmark-dev
-  clang-14 libclang-rt-14-dev
-  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
-  libqt6sql6-sqlite
-  dbus dbus-daemon python3-gi gir1.2-glib-2.0
->>>>>>> alarms
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-charts-dev libqt6opengl6-dev
+  qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
   libgl-dev
 )
 
@@ -36,7 +29,7 @@ packages=(
 test_packages=(
   clang-14 libclang-rt-14-dev libbenchmark-dev
   xvfb xauth icewm xdotool imagemagick x11-utils
-  dbus at-spi2-core python3 python3-gi python3-pyatspi
+  dbus dbus-daemon at-spi2-core python3 python3-gi gir1.2-glib-2.0 python3-pyatspi
   prometheus-node-exporter
   man-db groff-base
   util-linux procps
