@@ -57,7 +57,9 @@ int main(int argc, char *argv[])
         QStringLiteral("runs"), QStringLiteral("openings per range (7)"), QStringLiteral("N"), QStringLiteral("7"));
     const QCommandLineOption shotOption(
         QStringLiteral("shot"), QStringLiteral("save each range's picture in DIR"), QStringLiteral("DIR"));
-    parser.addOptions({ daysOption, fileOption, runsOption, shotOption });
+    const QCommandLineOption onlyOption(QStringLiteral("only"),
+        QStringLiteral("time only this range: 0 hour, 1 day, 2 week, 3 month, 4 year"), QStringLiteral("N"));
+    parser.addOptions({ daysOption, fileOption, runsOption, shotOption, onlyOption });
     parser.addHelpOption();
     parser.process(app);
 
@@ -110,6 +112,8 @@ int main(int argc, char *argv[])
                 "| --- | --- | --- | --- | --- | --- | --- |\n",
         runs);
     for (const Case &c : cases) {
+        if (parser.isSet(onlyOption) && parser.value(onlyOption).toInt() != int(c.range))
+            continue;
         std::vector<double> times;
         std::vector<double> own;
         double first = 0;
@@ -145,6 +149,9 @@ int main(int argc, char *argv[])
             first, median(times), *std::max_element(times.begin(), times.end()), median(own));
         std::fflush(stdout);
     }
+
+    if (parser.isSet(onlyOption))
+        return 0;
 
     // The last 8 days as CSV: every raw sample.
     const QString csv = home.path() + QStringLiteral("/export.csv");

@@ -235,8 +235,9 @@ void RecorderWorker::cycle()
             return; // paused: the retry calls again
         more = !m_pending.isEmpty();
     }
-    if (!more)
-        more = pruneChunk();
+    // Retention keeps pace with the samples (a step after each batch), so that the space of the
+    // samples it deletes is taken again by the next ones and the file stops growing.
+    more = pruneChunk() || more;
     checkpoint(false);
     if (more)
         m_more->start(kChunkPauseMs);
@@ -248,6 +249,7 @@ void RecorderWorker::drain()
     while (!m_pending.isEmpty()) {
         if (!commitChunk())
             return;
+        pruneChunk();
     }
     while (pruneChunk()) { }
 }

@@ -10,6 +10,7 @@
 #include <QScatterSeries>
 #include <QValueAxis>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -248,15 +249,32 @@ void HistoryChart::draw(const history::View &view, const QString &timeFormat)
         }
     }
 
-    // Each alarm's periods as a step that rises to the top of the plot and back.
+    // Each alarm's periods as a step that rises to the top of the plot and back, a column (a pixel)
+    // at a time: a column shaded wherever the alarm was on in it, neighbouring ones drawn as one.
     const double lo = m_values->min();
     const double hi = m_values->max();
+    const qint64 columns = qMax<qint64>(1, (view.to - view.from + view.columnMs - 1) / view.columnMs);
     for (int a = 0; a < m_alarmCaptions.size(); ++a) {
-        QList<QPointF> upper;
+        std::vector<bool> on(size_t(columns), false);
         for (const history::AlarmPeriod &p : view.alarms) {
             if (p.caption != m_alarmCaptions[a])
                 continue;
-            upper << QPointF(p.from, lo) << QPointF(p.from, hi) << QPointF(p.to, hi) << QPointF(p.to, lo);
+            const qint64 first = qBound<qint64>(0, (p.from - view.from) / view.columnMs, columns - 1);
+            const qint64 last = qBound<qint64>(0, (qMax(p.from, p.to - 1) - view.from) / view.columnMs, columns - 1);
+            for (qint64 c = first; c <= last; ++c)
+                on[size_t(c)] = true;
+        }
+        QList<QPointF> upper;
+        for (qint64 c = 0; c < columns; ++c) {
+            if (!on[size_t(c)])
+                continue;
+            qint64 end = c;
+            while (end + 1 < columns && on[size_t(end + 1)])
+                ++end;
+            const double left = double(view.from + c * view.columnMs);
+            const double right = double(qMin(view.to, view.from + (end + 1) * view.columnMs));
+            upper << QPointF(left, lo) << QPointF(left, hi) << QPointF(right, hi) << QPointF(right, lo);
+            c = end;
         }
         QList<QPointF> lower;
         if (!upper.isEmpty())
