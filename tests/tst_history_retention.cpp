@@ -3,6 +3,7 @@
 // minimum, mean and maximum of each number come out right, also when a report lacks a field, when
 // the clock is set back, and when a sample's minute is folded in two batches.
 #include "history/history_database.h"
+#include "history/history_view.h"
 #include "history/sample_recorder.h"
 #include "history/sample_store.h"
 #include "status/report.h"
@@ -226,6 +227,20 @@ void TestHistoryRetention::clockSetBack()
         QVERIFY(qAbs(a.stats[Forward].mean() - sum / n) < 0.001);
     }
     QCOMPARE(folded, 200);
+
+    // What the history window draws: columns in time order, every sample in one of them once.
+    for (int columns : { 7, 50, 400 }) {
+        const View view = loadView(sql, times.first(), times.last() + 1, columns, times.last());
+        QCOMPARE(view.resolution, Resolution::Raw);
+        qint64 counted = 0;
+        for (qsizetype i = 0; i < view.columns.size(); ++i) {
+            if (i > 0)
+                QVERIFY(view.columns[i].time > view.columns[i - 1].time);
+            QVERIFY(view.columns[i].first <= view.columns[i].last);
+            counted += view.columns[i].count[Forward];
+        }
+        QCOMPARE(counted, 200);
+    }
 }
 
 // A minute whose samples come in several batches (a commit every few seconds), with values that jump

@@ -232,6 +232,35 @@ private slots:
         QCOMPARE(samplesAfter(since), qint64(taken));
     }
 
+    // A history file that cannot be written at all: both of its writers (the events and the samples)
+    // fail, and the operator is told once.
+    void problemToldOnce()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        TransmitterSession session;
+        // Told as the station opens the file, before anyone could listen: the events' connection.
+        Station station(session, blocker.fileName() + QStringLiteral("/history.sqlite"));
+        QVERIFY(station.database().isPaused());
+        QSignalSpy problems(&station, &Station::problem);
+        QSignalSpy samplesFailing(&station.recorder(), &SampleRecorder::writeProblem);
+        station.recorder().setRetryInterval(100);
+        station.database().setRetryInterval(100);
+        QVERIFY(!station.log().append(QStringLiteral("panel started")));
+        Sample s;
+        s.time = QDateTime::currentMSecsSinceEpoch();
+        station.recorder().add(s);
+        station.recorder().flush();
+        QVERIFY(samplesFailing.wait(5000)); // the samples' connection fails too
+        QTest::qWait(500); // and both retry
+        QVERIFY(!station.log().append(QStringLiteral("panel closed")));
+        QCOMPARE(station.recorder().waitingCount(), 1);
+        QCOMPARE(samplesFailing.count(), 1);
+        QCOMPARE(problems.count(), 0); // not told a second time
+    }
+
     // The real program: SIGTERM closes it as E&xit does. The simulator falls silent first, so that
     // every report it sent has been taken in; each of them is in the file afterwards.
     void stoppedWithSigterm()
