@@ -53,8 +53,8 @@ int main(int argc, char *argv[])
         QStringLiteral("N"), QStringLiteral("365"));
     const QCommandLineOption fileOption(
         QStringLiteral("file"), QStringLiteral("the history file to fill or reuse"), QStringLiteral("FILE"));
-    const QCommandLineOption runsOption(
-        QStringLiteral("runs"), QStringLiteral("openings per range (7)"), QStringLiteral("N"), QStringLiteral("7"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("openings per range (7)"),
+        QStringLiteral("N"), QStringLiteral("7"));
     const QCommandLineOption shotOption(
         QStringLiteral("shot"), QStringLiteral("save each range's picture in DIR"), QStringLiteral("DIR"));
     const QCommandLineOption onlyOption(QStringLiteral("only"),
@@ -65,7 +65,8 @@ int main(int argc, char *argv[])
 
     BenchHome home;
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
-    const QString file = parser.isSet(fileOption) ? parser.value(fileOption) : home.path() + QStringLiteral("/year.sqlite");
+    const QString file
+        = parser.isSet(fileOption) ? parser.value(fileOption) : home.path() + QStringLiteral("/year.sqlite");
     const int days = parser.value(daysOption).toInt();
     const int runs = qMax(1, parser.value(runsOption).toInt());
 
@@ -75,7 +76,8 @@ int main(int argc, char *argv[])
         options.file = file;
         options.days = days;
         options.end = end;
-        std::printf("Filling %d days into %s (%s)...\n", days, qPrintable(file), qPrintable(fileSystemOf(file)));
+        std::printf(
+            "Filling %d days into %s (%s)...\n", days, qPrintable(file), qPrintable(fileSystemOf(file)));
         std::fflush(stdout);
         const history_filler::Result filled = history_filler::fill(options);
         if (!filled.ok) {
@@ -97,18 +99,22 @@ int main(int argc, char *argv[])
     }
     std::printf("\n| History file | Figure |\n| --- | --- |\n");
     std::printf("| Size (file and log) | %.1f MiB |\n", double(sizeOf(file)) / 1048576.0);
-    std::printf("| Raw samples | %lld |\n", history::sample_store::count(database.reader(), history::Resolution::Raw));
-    std::printf("| Minute rows | %lld |\n", history::sample_store::count(database.reader(), history::Resolution::Minute));
-    std::printf("| Hour rows | %lld |\n", history::sample_store::count(database.reader(), history::Resolution::Hour));
+    std::printf("| Raw samples | %lld |\n",
+        history::sample_store::count(database.reader(), history::Resolution::Raw));
+    std::printf("| Minute rows | %lld |\n",
+        history::sample_store::count(database.reader(), history::Resolution::Minute));
+    std::printf(
+        "| Hour rows | %lld |\n", history::sample_store::count(database.reader(), history::Resolution::Hour));
 
     struct Case {
         HistoryWindow::Range range;
         const char *name;
     };
-    const Case cases[] = { { HistoryWindow::Range::LastHour, "1 hour" }, { HistoryWindow::Range::LastDay, "24 hours" },
-        { HistoryWindow::Range::LastWeek, "7 days" }, { HistoryWindow::Range::LastMonth, "30 days" },
-        { HistoryWindow::Range::LastYear, "1 year" } };
-    std::printf("\n| Range | Rows read | Resolution | First opening | Median of %d | Slowest | Read and reduced (median) |\n"
+    const Case cases[] = { { HistoryWindow::Range::LastHour, "1 hour" },
+        { HistoryWindow::Range::LastDay, "24 hours" }, { HistoryWindow::Range::LastWeek, "7 days" },
+        { HistoryWindow::Range::LastMonth, "30 days" }, { HistoryWindow::Range::LastYear, "1 year" } };
+    std::printf("\n| Range | Rows read | Resolution | First opening | Median of %d | Slowest | Read and "
+                "reduced (median) |\n"
                 "| --- | --- | --- | --- | --- | --- | --- |\n",
         runs);
     for (const Case &c : cases) {
@@ -126,7 +132,10 @@ int main(int argc, char *argv[])
             timer.start();
             auto *window = new HistoryWindow(database, &parent);
             window->setClock([end] { return end; });
-            window->resize(980, qEnvironmentVariableIntValue("BENCH_WINDOW_HEIGHT") > 0 ? qEnvironmentVariableIntValue("BENCH_WINDOW_HEIGHT") : 900);
+            window->resize(980,
+                qEnvironmentVariableIntValue("BENCH_WINDOW_HEIGHT") > 0
+                    ? qEnvironmentVariableIntValue("BENCH_WINDOW_HEIGHT")
+                    : 900);
             window->showRange(c.range);
             window->show();
             QApplication::processEvents(); // the charts' layout, then their lining up
@@ -139,14 +148,15 @@ int main(int argc, char *argv[])
             own.push_back(double(window->lastLoadMs()));
             rows = window->view().rows;
             resolution = window->view().resolution == history::Resolution::Raw ? QStringLiteral("raw")
-                : window->view().resolution == history::Resolution::Minute ? QStringLiteral("minute")
-                                                                             : QStringLiteral("hour");
+                : window->view().resolution == history::Resolution::Minute     ? QStringLiteral("minute")
+                                                                               : QStringLiteral("hour");
             if (run == 0 && parser.isSet(shotOption))
                 picture.save(parser.value(shotOption) + QStringLiteral("/history-%1.png").arg(int(c.range)));
             delete window;
         }
-        std::printf("| %s | %lld | %s | %.0f ms | %.0f ms | %.0f ms | %.0f ms |\n", c.name, rows, qPrintable(resolution),
-            first, median(times), *std::max_element(times.begin(), times.end()), median(own));
+        std::printf("| %s | %lld | %s | %.0f ms | %.0f ms | %.0f ms | %.0f ms |\n", c.name, rows,
+            qPrintable(resolution), first, median(times), *std::max_element(times.begin(), times.end()),
+            median(own));
         std::fflush(stdout);
     }
 
@@ -170,9 +180,11 @@ int main(int argc, char *argv[])
         out.close();
         exportTimes.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
-    std::printf("\n| Export | Rows | Size | Median of 3 | Rows a second |\n| --- | --- | --- | --- | --- |\n");
+    std::printf(
+        "\n| Export | Rows | Size | Median of 3 | Rows a second |\n| --- | --- | --- | --- | --- |\n");
     std::printf("| Last 8 days to CSV | %lld | %.1f MiB | %.0f ms | %.0f |\n", rows,
-        double(QFileInfo(csv).size()) / 1048576.0, median(exportTimes), double(rows) / (median(exportTimes) / 1000.0));
+        double(QFileInfo(csv).size()) / 1048576.0, median(exportTimes),
+        double(rows) / (median(exportTimes) / 1000.0));
     QFile::remove(csv);
     return 0;
 }

@@ -18,10 +18,14 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the history file"));
-    const QCommandLineOption days(QStringLiteral("days"), QStringLiteral("days of history (1)"), QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption rawDays(QStringLiteral("raw-days"), QStringLiteral("days of raw reports (8)"), QStringLiteral("N"), QStringLiteral("8"));
-    const QCommandLineOption end(QStringLiteral("end"), QStringLiteral("the last report's time (now)"), QStringLiteral("TIME"), QStringLiteral("now"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("the scenario's seed (1)"), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption days(QStringLiteral("days"), QStringLiteral("days of history (1)"),
+        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption rawDays(QStringLiteral("raw-days"), QStringLiteral("days of raw reports (8)"),
+        QStringLiteral("N"), QStringLiteral("8"));
+    const QCommandLineOption end(QStringLiteral("end"), QStringLiteral("the last report's time (now)"),
+        QStringLiteral("TIME"), QStringLiteral("now"));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("the scenario's seed (1)"),
+        QStringLiteral("N"), QStringLiteral("1"));
     parser.addOptions({ days, rawDays, end, seed });
     parser.addHelpOption();
     parser.process(app);
@@ -33,8 +37,9 @@ int main(int argc, char *argv[])
     options.days = parser.value(days).toInt();
     options.rawDays = parser.value(rawDays).toInt();
     options.seed = parser.value(seed).toUInt();
-    options.end = parser.value(end) == QLatin1String("now") ? QDateTime::currentMSecsSinceEpoch()
-                                                            : CommandLine::parseTime(parser.value(end)).toMSecsSinceEpoch();
+    options.end = parser.value(end) == QLatin1String("now")
+        ? QDateTime::currentMSecsSinceEpoch()
+        : CommandLine::parseTime(parser.value(end)).toMSecsSinceEpoch();
     const history_filler::Result result = history_filler::fill(options);
     if (!result.ok) {
         std::fprintf(stderr, "history_fill: %s\n", qPrintable(result.error));

@@ -35,7 +35,8 @@ Result fill(const Options &options)
     QElapsedTimer timer;
     timer.start();
     const qint64 start = periodStart(options.end - qint64(options.days) * kDayMs, kMinuteMs);
-    const qint64 rawFrom = qMax(start, periodStart(options.end - qint64(options.rawDays) * kDayMs, kMinuteMs));
+    const qint64 rawFrom
+        = qMax(start, periodStart(options.end - qint64(options.rawDays) * kDayMs, kMinuteMs));
     StationScenario scenario(start, options.seed);
 
     HistoryDatabase events(options.file);

@@ -70,21 +70,25 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption daysOption(
-        QStringLiteral("days"), QStringLiteral("days at one report a second (30)"), QStringLiteral("N"), QStringLiteral("30"));
-    const QCommandLineOption fileOption(QStringLiteral("file"), QStringLiteral("the history file"), QStringLiteral("FILE"));
-    const QCommandLineOption liveOption(QStringLiteral("live"), QStringLiteral("seconds at the panel's pace (120)"),
-        QStringLiteral("SECONDS"), QStringLiteral("120"));
+    const QCommandLineOption daysOption(QStringLiteral("days"),
+        QStringLiteral("days at one report a second (30)"), QStringLiteral("N"), QStringLiteral("30"));
+    const QCommandLineOption fileOption(
+        QStringLiteral("file"), QStringLiteral("the history file"), QStringLiteral("FILE"));
+    const QCommandLineOption liveOption(QStringLiteral("live"),
+        QStringLiteral("seconds at the panel's pace (120)"), QStringLiteral("SECONDS"),
+        QStringLiteral("120"));
     parser.addOptions({ daysOption, fileOption, liveOption });
     parser.addHelpOption();
     parser.process(app);
 
     BenchHome home;
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
-    const QString file = parser.isSet(fileOption) ? parser.value(fileOption) : home.path() + QStringLiteral("/soak.sqlite");
+    const QString file
+        = parser.isSet(fileOption) ? parser.value(fileOption) : home.path() + QStringLiteral("/soak.sqlite");
     const qint64 reports = qint64(parser.value(daysOption).toInt()) * 86400;
     const qint64 start = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
-    std::printf("Soak: %lld reports into %s (%s)\n", reports, qPrintable(file), qPrintable(fileSystemOf(file)));
+    std::printf(
+        "Soak: %lld reports into %s (%s)\n", reports, qPrintable(file), qPrintable(fileSystemOf(file)));
     std::fflush(stdout);
 
     StationScenario scenario(start);
@@ -203,28 +207,33 @@ int main(int argc, char *argv[])
     std::printf("| Parse a report (mean) | %.2f us |\n", parseNs / double(reports) / 1000.0);
     std::printf("| Record a report on the caller's thread (mean / max) | %.2f us / %.0f us |\n",
         recordNs / double(reports) / 1000.0, maxRecordUs);
-    std::printf("| Event commit meanwhile (median / p99 / max of %zu) | %.2f / %.2f / %.2f ms |\n", appends.size(),
-        percentile(appends, 0.5), percentile(appends, 0.99), percentile(appends, 1.0));
+    std::printf("| Event commit meanwhile (median / p99 / max of %zu) | %.2f / %.2f / %.2f ms |\n",
+        appends.size(), percentile(appends, 0.5), percentile(appends, 0.99), percentile(appends, 1.0));
     std::printf("| Longest transaction of the recorder | %.1f ms |\n", double(longestUs) / 1000.0);
     std::printf("| Raw samples kept | %lld |\n", raw);
     std::printf("| Minute rows | %lld |\n", minutes);
     std::printf("| Hour rows | %lld |\n", hours);
     std::printf("| File size (with its log) | %.1f MiB |\n", double(size) / 1048576.0);
-    std::printf("| Memory: at start / peak / at end (RSS) | %.1f / %.1f / %.1f MiB |\n", double(memoryBefore) / 1024.0,
-        double(peak) / 1024.0, double(after) / 1024.0);
+    std::printf("| Memory: at start / peak / at end (RSS) | %.1f / %.1f / %.1f MiB |\n",
+        double(memoryBefore) / 1024.0, double(peak) / 1024.0, double(after) / 1024.0);
     if (!liveAppends.empty()) {
         std::printf("\n| At the panel's pace | Figure |\n| --- | --- |\n");
         std::printf("| Reports recorded | %zu |\n", liveRecord.size());
         std::printf("| Record a report (median / max) | %.1f / %.0f us |\n", percentile(liveRecord, 0.5),
             percentile(liveRecord, 1.0));
-        std::printf("| Event commit (median / p99 / max of %zu) | %.2f / %.2f / %.2f ms |\n", liveAppends.size(),
-            percentile(liveAppends, 0.5), percentile(liveAppends, 0.99), percentile(liveAppends, 1.0));
+        std::printf("| Event commit (median / p99 / max of %zu) | %.2f / %.2f / %.2f ms |\n",
+            liveAppends.size(), percentile(liveAppends, 0.5), percentile(liveAppends, 0.99),
+            percentile(liveAppends, 1.0));
         std::printf("| Event commits over 2 ms | %zu |\n",
-            size_t(std::count_if(liveAppends.begin(), liveAppends.end(), [](double ms) { return ms > 2.0; })));
-        std::printf("| Event commit less the wait for a core (median / p99 / max) | %.2f / %.2f / %.2f ms |\n",
-            percentile(liveOwnAppends, 0.5), percentile(liveOwnAppends, 0.99), percentile(liveOwnAppends, 1.0));
+            size_t(
+                std::count_if(liveAppends.begin(), liveAppends.end(), [](double ms) { return ms > 2.0; })));
+        std::printf(
+            "| Event commit less the wait for a core (median / p99 / max) | %.2f / %.2f / %.2f ms |\n",
+            percentile(liveOwnAppends, 0.5), percentile(liveOwnAppends, 0.99),
+            percentile(liveOwnAppends, 1.0));
         std::printf("| ... of which over 2 ms | %zu |\n",
-            size_t(std::count_if(liveOwnAppends.begin(), liveOwnAppends.end(), [](double ms) { return ms > 2.0; })));
+            size_t(std::count_if(
+                liveOwnAppends.begin(), liveOwnAppends.end(), [](double ms) { return ms > 2.0; })));
         std::printf("| Longest transaction of the recorder | %.2f ms |\n", double(liveLongestUs) / 1000.0);
     }
     return 0;

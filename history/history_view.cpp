@@ -169,8 +169,9 @@ QList<AlarmPeriod> alarmPeriods(const QSqlDatabase &db, qint64 from, qint64 to, 
         *ok = true;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT time, event, detail FROM events WHERE event IN ('alarm on', "
-                                  "'alarm off', 'panel started', 'panel closed') AND time < ? ORDER BY id"))) {
+    if (!q.prepare(
+            QStringLiteral("SELECT time, event, detail FROM events WHERE event IN ('alarm on', "
+                           "'alarm off', 'panel started', 'panel closed') AND time < ? ORDER BY id"))) {
         if (ok)
             *ok = false;
         return periods;

@@ -61,6 +61,7 @@ View loadView(const QSqlDatabase &db, qint64 from, qint64 to, int columns, qint6
 // The alarm periods of the event log that overlap [from, to): from each "alarm on" to the "alarm
 // off" of the same alarm, or to the panel's next start or close (it stopped watching then), or to
 // `now` while it lasts.
-QList<AlarmPeriod> alarmPeriods(const QSqlDatabase &db, qint64 from, qint64 to, qint64 now, bool *ok = nullptr);
+QList<AlarmPeriod> alarmPeriods(
+    const QSqlDatabase &db, qint64 from, qint64 to, qint64 now, bool *ok = nullptr);
 
 } // namespace history

@@ -89,11 +89,13 @@ bool writeSamplesCsv(const QSqlDatabase &db, QTextStream &out, qint64 from, qint
     raw.setForwardOnly(true);
     QSqlQuery folded(db);
     folded.setForwardOnly(true);
-    if (!raw.prepare(sample_store::rawSelect() + QStringLiteral(" WHERE time >= ? AND time < ? ORDER BY time, id"))
+    if (!raw.prepare(
+            sample_store::rawSelect() + QStringLiteral(" WHERE time >= ? AND time < ? ORDER BY time, id"))
         || !folded.prepare(sample_store::foldedSelect(Resolution::Minute)
-            + QStringLiteral(" AS m WHERE m.time >= ? AND m.time < ? AND (m.time <= ? OR NOT EXISTS (SELECT 1 "
-                             "FROM samples AS s WHERE s.time >= m.time AND s.time < m.time + %1)) "
-                             "ORDER BY m.time")
+            + QStringLiteral(
+                " AS m WHERE m.time >= ? AND m.time < ? AND (m.time <= ? OR NOT EXISTS (SELECT 1 "
+                "FROM samples AS s WHERE s.time >= m.time AND s.time < m.time + %1)) "
+                "ORDER BY m.time")
                   .arg(kMinuteMs)))
         return false;
     raw.bindValue(0, from);
@@ -108,8 +110,8 @@ bool writeSamplesCsv(const QSqlDatabase &db, QTextStream &out, qint64 from, qint
     bool haveFolded = folded.next();
     while (haveRaw || haveFolded) {
         // Oldest first; a minute's row before the samples of the same time.
-        const bool takeFolded = haveFolded
-            && (!haveRaw || folded.value(0).toLongLong() <= raw.value(0).toLongLong());
+        const bool takeFolded
+            = haveFolded && (!haveRaw || folded.value(0).toLongLong() <= raw.value(0).toLongLong());
         if (takeFolded) {
             writeAggregate(out, sample_store::foldedRow(folded));
             haveFolded = folded.next();

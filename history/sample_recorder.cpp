@@ -139,7 +139,8 @@ bool RecorderWorker::commitChunk()
     if (n == 0)
         return true;
     const QList<Sample> chunk = m_pending.mid(0, n);
-    const bool written = timedWrite([&chunk](QSqlDatabase &db) { return history::sample_store::append(db, chunk); });
+    const bool written
+        = timedWrite([&chunk](QSqlDatabase &db) { return history::sample_store::append(db, chunk); });
     if (!written)
         return false;
     m_pending.remove(0, n);
@@ -186,8 +187,8 @@ bool RecorderWorker::pruneChunk()
             return false;
         m_oldestRaw = history::sample_store::oldestRaw(db);
         QSqlQuery q(db);
-        m_oldestFolded = q.exec(QStringLiteral("SELECT MIN(time) FROM samples_1min")) && q.next()
-                && !q.value(0).isNull()
+        m_oldestFolded
+            = q.exec(QStringLiteral("SELECT MIN(time) FROM samples_1min")) && q.next() && !q.value(0).isNull()
             ? std::optional<qint64>(q.value(0).toLongLong())
             : std::nullopt;
         m_oldestKnown = true;
@@ -323,13 +324,15 @@ void SampleRecorder::setBatchInterval(int ms)
 {
     m_batchMs.storeRelaxed(ms);
     RecorderWorker *worker = m_worker;
-    QMetaObject::invokeMethod(m_worker, [worker, ms] { worker->setBatchInterval(ms); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [worker, ms] { worker->setBatchInterval(ms); }, Qt::QueuedConnection);
 }
 
 void SampleRecorder::setRetryInterval(int ms)
 {
     RecorderWorker *worker = m_worker;
-    QMetaObject::invokeMethod(m_worker, [worker, ms] { worker->setRetryInterval(ms); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [worker, ms] { worker->setRetryInterval(ms); }, Qt::QueuedConnection);
 }
 
 int SampleRecorder::waitingCount() const

@@ -114,7 +114,8 @@ QString foldedSelect(Resolution resolution)
 
 QString rawSelect()
 {
-    return QStringLiteral("SELECT time, %1, alarm_code, uptime, firmware FROM samples").arg(rawNumberColumns());
+    return QStringLiteral("SELECT time, %1, alarm_code, uptime, firmware FROM samples")
+        .arg(rawNumberColumns());
 }
 
 Sample rawRow(const QSqlQuery &q)
@@ -178,7 +179,8 @@ void bindAggregate(QSqlQuery &q, const Aggregate &a)
         q.bindValue(c++, any ? milli(s.min) : milli(kNoValue));
         q.bindValue(c++, any ? milli(s.mean()) : milli(kNoValue));
         q.bindValue(c++, any ? milli(s.max) : milli(kNoValue));
-        q.bindValue(c++, s.count == a.samples ? QVariant(QMetaType::fromType<qlonglong>()) : QVariant(s.count));
+        q.bindValue(
+            c++, s.count == a.samples ? QVariant(QMetaType::fromType<qlonglong>()) : QVariant(s.count));
     }
     q.bindValue(c++, textValue(a.alarmCode()));
     q.bindValue(c++, textValue(a.uptime));
@@ -302,9 +304,10 @@ QSqlError mergeFolded(const QSqlDatabase &db, Resolution resolution, const QList
     if (!select.prepare(foldedSelect(resolution) + QStringLiteral(" WHERE time = ?")))
         return select.lastError();
     QSqlQuery insert(db);
-    if (!insert.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 (time, samples, %2, alarm_code, uptime, "
-                                       "firmware) VALUES (%3)")
-                            .arg(tableOf(resolution), foldedNumberColumns(), marks(2 + 4 * kSeriesCount + 3))))
+    if (!insert.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO %1 (time, samples, %2, alarm_code, uptime, "
+                           "firmware) VALUES (%3)")
+                .arg(tableOf(resolution), foldedNumberColumns(), marks(2 + 4 * kSeriesCount + 3))))
         return insert.lastError();
     for (const Aggregate &a : aggregates) {
         select.bindValue(0, a.time);

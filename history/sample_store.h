@@ -3,9 +3,9 @@
 #include "history/sample.h"
 
 #include <QList>
-#include <QSqlQuery>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <functional>
 

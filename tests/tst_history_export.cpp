@@ -17,9 +17,10 @@ using namespace history;
 
 namespace {
 
-const char kHeader[] = "time,forward_W,reflected_W,swr,psu_temp_C,amp_temp_C,current1_A,current2_A,current3_A,"
-                       "current4_A,voltage1_V,voltage2_V,voltage3_V,voltage4_V,power_limit_W,rf_drive,"
-                       "alarm_code,uptime,firmware,resolution";
+const char kHeader[]
+    = "time,forward_W,reflected_W,swr,psu_temp_C,amp_temp_C,current1_A,current2_A,current3_A,"
+      "current4_A,voltage1_V,voltage2_V,voltage3_V,voltage4_V,power_limit_W,rf_drive,"
+      "alarm_code,uptime,firmware,resolution";
 
 qint64 at(const char *iso)
 {
@@ -115,20 +116,24 @@ void TestHistoryExport::rows()
     const QString swr = csvNumber(std::round(standingWaveRatio(12.5, 4).value() * 1000) / 1000);
     // The folded minute: its start, the means (the SWR's too: the mean of its samples' ratios),
     // every alarm on in it, the last texts.
-    const double meanSwr
-        = (standingWaveRatio(10, 4).value() + standingWaveRatio(11, 4).value() + standingWaveRatio(12, 4).value()) / 3;
-    QCOMPARE(lines[1], QStringLiteral("2026-05-01T10:15:00.000Z,11,4,%1,35,41,2.5,2.6,2.7,2.8,48,47.5,48.5,49,"
-                                      "500,52,00,0012D:03H:45M,1.40,1min")
-                           .arg(csvNumber(std::round(meanSwr * 1000) / 1000)));
+    const double meanSwr = (standingWaveRatio(10, 4).value() + standingWaveRatio(11, 4).value()
+                               + standingWaveRatio(12, 4).value())
+        / 3;
+    QCOMPARE(lines[1],
+        QStringLiteral("2026-05-01T10:15:00.000Z,11,4,%1,35,41,2.5,2.6,2.7,2.8,48,47.5,48.5,49,"
+                       "500,52,00,0012D:03H:45M,1.40,1min")
+            .arg(csvNumber(std::round(meanSwr * 1000) / 1000)));
     // Raw rows: quoted texts (the field holding CR LF spans lines of the file).
-    QCOMPARE(lines[2], QStringLiteral("2026-05-21T08:00:00.250Z,12.5,4,%1,35,41,2.5,2.6,2.7,2.8,48,47.5,48.5,49,500,"
-                                      "52,00,\"line\r")
-                           .arg(swr));
+    QCOMPARE(lines[2],
+        QStringLiteral("2026-05-21T08:00:00.250Z,12.5,4,%1,35,41,2.5,2.6,2.7,2.8,48,47.5,48.5,49,500,"
+                       "52,00,\"line\r")
+            .arg(swr));
     QCOMPARE(lines[3], QStringLiteral("break\",\"1.4 \"\"beta\"\", build 7\",raw"));
     // Missing values are empty cells; no SWR without the reflected power.
     QCOMPARE(lines[4], QStringLiteral("2026-05-21T08:00:01.500Z,500,,,,,,,,,,,,,,100,,,,raw"));
-    QCOMPARE(lines[5], QStringLiteral("2026-05-21T08:00:03.000Z,0.3,4,,35,41,2.5,2.6,2.7,2.8,48,47.5,48.5,49,500,52,"
-                                      "00,0012D:03H:45M,1.40,raw"));
+    QCOMPARE(lines[5],
+        QStringLiteral("2026-05-21T08:00:03.000Z,0.3,4,,35,41,2.5,2.6,2.7,2.8,48,47.5,48.5,49,500,52,"
+                       "00,0012D:03H:45M,1.40,raw"));
     QCOMPARE(exportLines(m_file), lines); // and the same again
 }
 
@@ -139,15 +144,19 @@ void TestHistoryExport::span_data()
     QTest::addColumn<QStringList>("times");
 
     const QString folded = "2026-05-01T10:15:00.000Z";
-    const QString a = "2026-05-21T08:00:00.250Z", b = "2026-05-21T08:00:01.500Z", c = "2026-05-21T08:00:03.000Z";
+    const QString a = "2026-05-21T08:00:00.250Z", b = "2026-05-21T08:00:01.500Z",
+                  c = "2026-05-21T08:00:03.000Z";
     QTest::newRow("everything") << QString() << QString() << QStringList { folded, a, b, c };
     QTest::newRow("from included") << b << QString() << QStringList { b, c };
     QTest::newRow("to excluded") << QString() << b << QStringList { folded, a };
-    QTest::newRow("between") << "2026-05-21T08:00:00.251Z" << "2026-05-21T08:00:03.001Z" << QStringList { b, c };
-    QTest::newRow("a minute counts at its start") << "2026-05-01T10:15:00Z" << "2026-05-01T10:15:01Z"
-                                                  << QStringList { folded };
-    QTest::newRow("minute started before") << "2026-05-01T10:15:30Z" << "2026-05-02T00:00:00Z" << QStringList {};
-    QTest::newRow("nothing there") << "2027-01-01T00:00:00Z" << "2028-01-01T00:00:00Z" << QStringList {};
+    QTest::newRow("between") << "2026-05-21T08:00:00.251Z"
+                             << "2026-05-21T08:00:03.001Z" << QStringList { b, c };
+    QTest::newRow("a minute counts at its start") << "2026-05-01T10:15:00Z"
+                                                  << "2026-05-01T10:15:01Z" << QStringList { folded };
+    QTest::newRow("minute started before") << "2026-05-01T10:15:30Z"
+                                           << "2026-05-02T00:00:00Z" << QStringList {};
+    QTest::newRow("nothing there") << "2027-01-01T00:00:00Z"
+                                   << "2028-01-01T00:00:00Z" << QStringList {};
 }
 
 void TestHistoryExport::span()
@@ -204,11 +213,14 @@ void TestHistoryExport::commandLine_data()
     QTest::addColumn<QString>("to");
     QTest::addColumn<int>("rows"); // at least
     QTest::newRow("everything") << QStringList() << QString() << QString() << 5;
-    QTest::newRow("UTC without offset") << QStringList { "--from", "2026-05-21T08:00:01.5" }
-                                        << "2026-05-21T08:00:01.500Z" << QString() << 3;
+    QTest::newRow("UTC without offset")
+        << QStringList { "--from", "2026-05-21T08:00:01.5" } << "2026-05-21T08:00:01.500Z" << QString() << 3;
     QTest::newRow("with an offset") << QStringList { "--from", "2026-05-21T10:00:01.500+02:00", "--to",
-        "2026-05-21T10:00:03+02:00" } << "2026-05-21T08:00:01.500Z" << "2026-05-21T08:00:03Z" << 1;
-    QTest::newRow("a date") << QStringList { "--to", "2026-05-21" } << QString() << "2026-05-21T00:00:00Z" << 1;
+        "2026-05-21T10:00:03+02:00" }
+                                    << "2026-05-21T08:00:01.500Z"
+                                    << "2026-05-21T08:00:03Z" << 1;
+    QTest::newRow("a date") << QStringList { "--to", "2026-05-21" } << QString() << "2026-05-21T00:00:00Z"
+                            << 1;
 }
 
 // The program itself, as an operator runs it while the panel records into the same file.

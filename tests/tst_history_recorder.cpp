@@ -50,9 +50,8 @@ void writeLine(const QByteArray &line)
 QList<qint64> numbersIn(HistoryDatabase &db)
 {
     QList<qint64> numbers;
-    sample_store::readRaw(db.reader(), kEarliest, kLatest, [&numbers](const Sample &s) {
-        numbers << qint64(s.values[Forward]);
-    });
+    sample_store::readRaw(db.reader(), kEarliest, kLatest,
+        [&numbers](const Sample &s) { numbers << qint64(s.values[Forward]); });
     return numbers;
 }
 
@@ -73,9 +72,8 @@ int runChild()
     SampleRecorder recorder(file);
     recorder.setBatchInterval(20);
     const qint64 base = n;
-    QObject::connect(&recorder, &SampleRecorder::committed, [base](qint64 total) {
-        writeLine(QByteArray::number(base + total));
-    });
+    QObject::connect(&recorder, &SampleRecorder::committed,
+        [base](qint64 total) { writeLine(QByteArray::number(base + total)); });
     QTimer feed;
     QObject::connect(&feed, &QTimer::timeout, [&recorder, &n] {
         for (int i = 0; i < 10; ++i)
@@ -179,8 +177,8 @@ void TestHistoryRecorder::killedWhileRecording()
         out += child.readAllStandardOutput();
 
         const QList<QByteArray> lines = out.split('\n');
-        QVERIFY2(lines.first() == "ready " + QByteArray::number(stored),
-            qPrintable(where + ": " + out.left(200)));
+        QVERIFY2(
+            lines.first() == "ready " + QByteArray::number(stored), qPrintable(where + ": " + out.left(200)));
         qint64 committed = stored;
         for (qsizetype i = 1; i < lines.size(); ++i) {
             if (!lines[i].isEmpty())
@@ -217,10 +215,12 @@ void TestHistoryRecorder::pausedAndResumed()
     QVERIFY(QDir().mkpath(folder));
     const bool root = ::geteuid() == 0;
     if (root) {
-        QVERIFY2(::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=4m,mode=0755") == 0,
+        QVERIFY2(
+            ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=4m,mode=0755") == 0,
             "a tmpfs could not be mounted");
         m_mount = QFile::encodeName(folder);
-        QVERIFY(::mount("tmpfs", m_mount.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m,mode=0755") == 0);
+        QVERIFY(
+            ::mount("tmpfs", m_mount.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m,mode=0755") == 0);
     } else {
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
     }
@@ -239,7 +239,8 @@ void TestHistoryRecorder::pausedAndResumed()
         recorder.add(numbered(i));
     QTest::qWait(300);
     QCOMPARE(problems.count(), 1);
-    QVERIFY2(problems.first().first().toString().contains(file), qPrintable(problems.first().first().toString()));
+    QVERIFY2(
+        problems.first().first().toString().contains(file), qPrintable(problems.first().first().toString()));
     QCOMPARE(recorder.waitingCount(), 40);
     QCOMPARE(recovered.count(), 0);
 
@@ -318,7 +319,8 @@ void TestHistoryRecorder::checkAtOpeningScope()
         HistoryDatabase db(file);
         QVERIFY(EventLog(db).append(QStringLiteral("panel started")));
         QSqlQuery q(db.reader());
-        QVERIFY(q.exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'samples'")) && q.next());
+        QVERIFY(
+            q.exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'samples'")) && q.next());
         root = q.value(0).toInt();
         q.finish();
         QVERIFY(q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));

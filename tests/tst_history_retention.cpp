@@ -130,7 +130,8 @@ void TestHistoryRetention::foldsAndKeeps()
     QCOMPARE(a.firmware, QStringLiteral("1.40"));
 
     // Its hour: 360 samples, the same extremes and mean.
-    const QList<Aggregate> hours = folded(sql, Resolution::Hour, kStart + 10 * kHourMs, kStart + 10 * kHourMs + 1);
+    const QList<Aggregate> hours
+        = folded(sql, Resolution::Hour, kStart + 10 * kHourMs, kStart + 10 * kHourMs + 1);
     QCOMPARE(hours.size(), 1);
     QCOMPARE(hours.first().samples, 360);
     QCOMPARE(hours.first().stats[Forward].min, 100.0);
@@ -155,11 +156,13 @@ void TestHistoryRetention::foldsAndKeeps()
     }
     QVERIFY(db.open());
     sql = db.reader();
-    const qint64 foldedCut = periodStart(kStart + kFoldedKeepMs + 2 * kDayMs + 30 * kMinuteMs - kFoldedKeepMs, kHourMs);
+    const qint64 foldedCut
+        = periodStart(kStart + kFoldedKeepMs + 2 * kDayMs + 30 * kMinuteMs - kFoldedKeepMs, kHourMs);
     QCOMPARE(foldedCut, kStart + 2 * kDayMs);
     QCOMPARE(sample_store::count(sql, Resolution::Minute), (days - 2) * 24 * 60 + 1);
     QCOMPARE(sample_store::count(sql, Resolution::Hour), (days - 2) * 24 + 1);
-    QCOMPARE(folded(sql, Resolution::Minute, kStart - kDayMs, kStart + 1000 * kDayMs).first().time, foldedCut);
+    QCOMPARE(
+        folded(sql, Resolution::Minute, kStart - kDayMs, kStart + 1000 * kDayMs).first().time, foldedCut);
     QCOMPARE(sample_store::count(sql, Resolution::Raw), 1); // only the new one is within eight days
 }
 

@@ -135,7 +135,8 @@ void TestHistorySamples::missingFieldsAndBadTexts()
     QVERIFY(s.firmware.isNull()); // not carried: no "," after it
     QCOMPARE(display.texts[1], QStringLiteral("0.0W")); // still shown
 
-    report::apply(QStringLiteral("Pfwd=n/a,Pref=,Uptime=,Firmware=x\"y,AlarmCode=7,Tamp=99999999999C,"), display);
+    report::apply(
+        QStringLiteral("Pfwd=n/a,Pref=,Uptime=,Firmware=x\"y,AlarmCode=7,Tamp=99999999999C,"), display);
     s = Sample::fromDisplay(display, 2);
     QVERIFY(!history::hasValue(s.values[history::Forward]));
     QVERIFY(!history::hasValue(s.values[history::Reflected]));

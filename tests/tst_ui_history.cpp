@@ -29,7 +29,8 @@ using namespace history;
 
 namespace {
 
-const char kLiveReport[] = "Pfwd=123.4W,Pref=1.2W,Tpsu=30C,Tamp=40C,Uptime=0001D:02H:03M,AlarmCode=00,Audio=5";
+const char kLiveReport[]
+    = "Pfwd=123.4W,Pref=1.2W,Tpsu=30C,Tamp=40C,Uptime=0001D:02H:03M,AlarmCode=00,Audio=5";
 
 qint64 samplesAfter(qint64 time)
 {
@@ -92,13 +93,17 @@ class TestUiHistory : public QObject
         QVERIFY(log.append(QStringLiteral("alarm off"), QStringLiteral("SWR ALARM")));
     }
 
-    HistoryChart *powerChart() const { return window()->findChild<HistoryChart *>(QStringLiteral("PowerChart")); }
+    HistoryChart *powerChart() const
+    {
+        return window()->findChild<HistoryChart *>(QStringLiteral("PowerChart"));
+    }
 
     // Where `time` is on the power chart, in its viewport's coordinates.
     QPoint pointAt(qint64 time) const
     {
         HistoryChart *chart = powerChart();
-        const QPointF inChart = chart->chart()->mapToPosition(QPointF(double(time), 100), chart->chart()->series().last());
+        const QPointF inChart
+            = chart->chart()->mapToPosition(QPointF(double(time), 100), chart->chart()->series().last());
         const QPointF inScene = chart->chart()->mapToScene(inChart);
         QPoint p = chart->mapFromScene(inScene);
         p.setY(int(chart->chart()->mapToScene(chart->chart()->plotArea().center()).y()));
@@ -108,8 +113,8 @@ class TestUiHistory : public QObject
     // The pointer moved over the chart (the offscreen platform moves no real pointer).
     static void hover(HistoryChart *chart, const QPoint &at)
     {
-        QMouseEvent move(QEvent::MouseMove, at, chart->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-            Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, at, chart->viewport()->mapToGlobal(at), Qt::NoButton,
+            Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(chart->viewport(), &move);
     }
 
@@ -117,7 +122,8 @@ private slots:
     void initTestCase()
     {
         seed();
-        QVERIFY2(m_sim.start({ "--report", QString::fromLatin1(kLiveReport) }), m_sim.stderrText().constData());
+        QVERIFY2(
+            m_sim.start({ "--report", QString::fromLatin1(kLiveReport) }), m_sim.stderrText().constData());
         m_home.writeStore("[Ports]\nCOM1=" + m_sim.linkPath().toUtf8()
             + "\n\n[ValtronaAmp%2B]\nAutoRead=True\nTrayAtStart=False\n");
         m_form = std::make_unique<Form1>();
@@ -190,12 +196,16 @@ private slots:
         hover(chart, pointAt(m_alarmFrom + 5 * kMinuteMs));
         QTRY_VERIFY2(window()->readoutText().contains(QStringLiteral("Forward 150.0 W")),
             qPrintable(window()->readoutText()));
-        QVERIFY2(window()->readoutText().contains(QStringLiteral("Reflected 12.0 W")), qPrintable(window()->readoutText()));
-        QVERIFY2(window()->readoutText().contains(QStringLiteral("SWR ALARM")), qPrintable(window()->readoutText()));
-        QVERIFY2(window()->readoutText().contains(QStringLiteral("Amplifier 45.0")), qPrintable(window()->readoutText()));
+        QVERIFY2(window()->readoutText().contains(QStringLiteral("Reflected 12.0 W")),
+            qPrintable(window()->readoutText()));
+        QVERIFY2(window()->readoutText().contains(QStringLiteral("SWR ALARM")),
+            qPrintable(window()->readoutText()));
+        QVERIFY2(window()->readoutText().contains(QStringLiteral("Amplifier 45.0")),
+            qPrintable(window()->readoutText()));
 
         hover(chart, pointAt(m_gapFrom + 7 * kMinuteMs));
-        QTRY_VERIFY2(window()->readoutText().contains(QStringLiteral("no report")), qPrintable(window()->readoutText()));
+        QTRY_VERIFY2(window()->readoutText().contains(QStringLiteral("no report")),
+            qPrintable(window()->readoutText()));
     }
 
     void exportFromWindow()

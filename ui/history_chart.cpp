@@ -260,7 +260,8 @@ void HistoryChart::draw(const history::View &view, const QString &timeFormat)
             if (p.caption != m_alarmCaptions[a])
                 continue;
             const qint64 first = qBound<qint64>(0, (p.from - view.from) / view.columnMs, columns - 1);
-            const qint64 last = qBound<qint64>(0, (qMax(p.from, p.to - 1) - view.from) / view.columnMs, columns - 1);
+            const qint64 last
+                = qBound<qint64>(0, (qMax(p.from, p.to - 1) - view.from) / view.columnMs, columns - 1);
             for (qint64 c = first; c <= last; ++c)
                 on[size_t(c)] = true;
         }

@@ -141,14 +141,16 @@ HistoryWindow::HistoryWindow(HistoryDatabase &database, QWidget *parent)
             { caption(0), caption(2) }, {}, this),
         new HistoryChart(tr("Current"), QStringLiteral("A"),
             { { history::Current1, tr("Current 1"), blue }, { history::Current2, tr("Current 2"), orange },
-                { history::Current3, tr("Current 3"), green }, { history::Current4, tr("Current 4"), purple } },
+                { history::Current3, tr("Current 3"), green },
+                { history::Current4, tr("Current 4"), purple } },
             { caption(3) }, {}, this),
         new HistoryChart(tr("Voltage"), QStringLiteral("V"),
             { { history::Voltage1, tr("Voltage 1"), blue }, { history::Voltage2, tr("Voltage 2"), orange },
-                { history::Voltage3, tr("Voltage 3"), green }, { history::Voltage4, tr("Voltage 4"), purple } },
+                { history::Voltage3, tr("Voltage 3"), green },
+                { history::Voltage4, tr("Voltage 4"), purple } },
             {}, {}, this),
-        new HistoryChart(tr("Drive"), QString(), { { history::RfDrive, tr("RF drive"), brown } }, { caption(4) },
-            {}, this),
+        new HistoryChart(tr("Drive"), QString(), { { history::RfDrive, tr("RF drive"), brown } },
+            { caption(4) }, {}, this),
     };
     const char *names[] = { "PowerChart", "TemperatureChart", "CurrentChart", "VoltageChart", "DriveChart" };
     auto *layout = new QVBoxLayout(this);
@@ -176,9 +178,8 @@ HistoryWindow::HistoryWindow(HistoryDatabase &database, QWidget *parent)
     layout->addWidget(m_status);
 
     connect(m_ranges, &QButtonGroup::idClicked, this, &HistoryWindow::pickRange);
-    connect(m_showSpan, &QPushButton::clicked, this, [this] {
-        showSpan(m_from->dateTime().toMSecsSinceEpoch(), m_to->dateTime().toMSecsSinceEpoch());
-    });
+    connect(m_showSpan, &QPushButton::clicked, this,
+        [this] { showSpan(m_from->dateTime().toMSecsSinceEpoch(), m_to->dateTime().toMSecsSinceEpoch()); });
     connect(m_export, &QPushButton::clicked, this, &HistoryWindow::chooseExportFile);
     connect(&m_live, &QTimer::timeout, this, [this] {
         if (isVisible() && m_range != Range::Span)
@@ -278,9 +279,10 @@ void HistoryWindow::refresh()
     m_lastLoadMs = timer.elapsed();
     const char *level = m_view.resolution == history::Resolution::Raw ? "every report"
         : m_view.resolution == history::Resolution::Minute            ? "per minute"
-                                                                       : "per hour";
+                                                                      : "per hour";
     if (!m_view.ok)
-        m_status->setText(tr("The history file %1 cannot be read.").arg(QDir::toNativeSeparators(m_database.path())));
+        m_status->setText(
+            tr("The history file %1 cannot be read.").arg(QDir::toNativeSeparators(m_database.path())));
     else if (m_view.columns.isEmpty())
         m_status->setText(tr("No report was recorded from %1 to %2.")
                               .arg(localTime(from, "yyyy-MM-dd HH:mm"), localTime(to, "yyyy-MM-dd HH:mm")));
@@ -377,8 +379,8 @@ void HistoryWindow::chooseExportFile()
     const QString name = QStringLiteral("valtrona-history-%1.csv")
                              .arg(QDateTime::fromMSecsSinceEpoch(m_view.from, Qt::UTC)
                                       .toString(QStringLiteral("yyyyMMdd-HHmm")));
-    const QString file = QFileDialog::getSaveFileName(
-        this, tr("Export history as CSV"), QDir::home().filePath(name), tr("CSV files (*.csv);;All files (*)"));
+    const QString file = QFileDialog::getSaveFileName(this, tr("Export history as CSV"),
+        QDir::home().filePath(name), tr("CSV files (*.csv);;All files (*)"));
     if (!file.isEmpty())
         exportTo(file);
 }
