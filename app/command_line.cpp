@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -61,13 +62,15 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Print the event log (alarms, link and reports lost and back) as CSV, oldest first, "
                        "and exit."));
     const QCommandLineOption exportCsv(QStringLiteral("export-csv"),
-        QStringLiteral("Write the recorded status history to FILE as CSV, oldest first, and exit."),
+        QStringLiteral(
+            "Write the recorded status history to FILE (- for standard output) as CSV, oldest first, "
+            "and exit."),
         QStringLiteral("FILE"));
     const QCommandLineOption from(QStringLiteral("from"),
         QStringLiteral("With --export-csv: begin at TIME (ISO 8601; UTC when it has no offset)."),
         QStringLiteral("TIME"));
     const QCommandLineOption to(QStringLiteral("to"),
-        QStringLiteral("With --export-csv: end at TIME (ISO 8601; UTC when it has no offset)."),
+        QStringLiteral("With --export-csv: end before TIME (ISO 8601; UTC when it has no offset)."),
         QStringLiteral("TIME"));
     const QCommandLineOption metricsDir(QStringLiteral("metrics-dir"),
         QStringLiteral("Keep the amplifier's figures for Prometheus in DIR/valtrona.prom, rewritten after "
@@ -96,8 +99,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if ((parser.isSet(from) || parser.isSet(to)) && !parser.isSet(exportCsv))
         return usageError(QStringLiteral("--from and --to go with --export-csv."));
 
-    // The modes that come with the event log, the history and the monitor. Declared so that the
-    // help and the manual page show the whole command line; one that is not there yet ends here.
+    // The modes that print a file and end: the event log and the recorded history.
     if (parser.isSet(events)) {
         if (parser.isSet(exportCsv) || parser.isSet(metricsDir) || parser.isSet(headless))
             return usageError(QStringLiteral("--events goes alone."));
@@ -105,8 +107,27 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         line.action = Action::PrintEvents;
         return line;
     }
-    if (parser.isSet(exportCsv))
-        return usageError(QStringLiteral("--export-csv is not available yet."));
+    if (parser.isSet(exportCsv)) {
+        if (parser.isSet(metricsDir) || parser.isSet(headless))
+            return usageError(QStringLiteral("--export-csv goes alone, with --from and --to."));
+        CommandLine line;
+        line.action = Action::ExportCsv;
+        line.exportFile = parser.value(exportCsv);
+        if (line.exportFile.isEmpty())
+            return usageError(QStringLiteral("--export-csv needs a file name (- for standard output)."));
+        for (const auto &[option, time] : { std::pair { &from, &line.from }, std::pair { &to, &line.to } }) {
+            if (!parser.isSet(*option))
+                continue;
+            *time = parseTime(parser.value(*option));
+            if (!time->isValid())
+                return usageError(QStringLiteral("--%1 '%2' is not a time in ISO 8601, such as "
+                                                 "2026-05-01T10:00:00 (UTC) or 2026-05-01T12:00:00+02:00.")
+                                      .arg(option->names().constLast(), parser.value(*option)));
+        }
+        if (line.from.isValid() && line.to.isValid() && line.from > line.to)
+            return usageError(QStringLiteral("--from is later than --to."));
+        return line;
+    }
     CommandLine line;
     if (parser.isSet(metricsDir)) {
         line.metricsDir = parser.value(metricsDir);
@@ -116,6 +137,18 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (parser.isSet(headless))
         line.action = Action::RunHeadless;
     return line;
+}
+
+QDateTime CommandLine::parseTime(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    // Qt reads a time without an offset as local time; here it is UTC.
+    QDateTime time = QDateTime::fromString(trimmed, Qt::ISODateWithMs);
+    if (!time.isValid())
+        return QDateTime();
+    if (time.timeSpec() == Qt::LocalTime)
+        time = QDateTime(time.date(), time.time(), Qt::UTC);
+    return time.toUTC();
 }
 
 CommandLine CommandLine::parse(int argc, char **argv)

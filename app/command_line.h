@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -13,6 +14,7 @@ struct CommandLine {
         Exit, // print `output` and `error`, and end with `exitStatus`
         PrintEvents, // print the event log as CSV and end
         RunHeadless, // watch the transmitter without a window until SIGTERM or SIGINT
+        ExportCsv, // write the recorded samples to `exportFile` as CSV and end
     };
 
     // The exit status of a command line that cannot be followed.
@@ -23,6 +25,15 @@ struct CommandLine {
     QString output; // for standard output: the help or the version
     QString error; // for standard error: what was wrong, and where to look next
     QString metricsDir; // --metrics-dir: the folder of valtrona.prom (empty: the store's, if any)
+
+    // --export-csv: the file ("-": standard output) and the span, UTC; an invalid time is open.
+    QString exportFile;
+    QDateTime from;
+    QDateTime to;
+
+    // A TIME of --from and --to: ISO 8601 ("2026-05-01", "2026-05-01T10:00", "...:30.250", with "Z"
+    // or an offset such as "+02:00"); UTC when it has no offset. Invalid when it does not read.
+    static QDateTime parseTime(const QString &text);
 
     // `arguments` as the program got them, the first being the program itself.
     static CommandLine parse(const QStringList &arguments);

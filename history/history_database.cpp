@@ -7,9 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include <sqlite3.h>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +46,31 @@ QSqlError exec(QSqlDatabase &db, const QString &sql)
 QSqlError ownError(const QString &text)
 {
     return QSqlError(QString(), text, QSqlError::ConnectionError);
+}
+
+// A writer that finds the file locked by another connection (the recorder's thread in the middle of
+// a batch) tries again every 100 microseconds, for up to 100 ms: SQLite's own handler would sleep
+// whole milliseconds, and longer each time, for a lock held a fraction of one.
+constexpr int kBusyStepUs = 100;
+constexpr int kBusySteps = 1000;
+
+int retryBusy(void *, int count)
+{
+    if (count >= kBusySteps)
+        return 0;
+    ::usleep(kBusyStepUs);
+    return 1;
+}
+
+// The device and inode of the file at `path`; false when there is none.
+bool fileIdentity(const QString &path, quint64 *device, quint64 *inode)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+    *inode = quint64(info.st_ino);
+    return true;
 }
 
 } // namespace
@@ -81,7 +110,7 @@ HistoryDatabase::HistoryDatabase(const QString &path, Mode mode, QObject *parent
     // a reader is a command-line tool and may wait for the writer's checkpoint.
     db.setConnectOptions(mode == Mode::ReadOnly
             ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000")
-            : QStringLiteral("QSQLITE_BUSY_TIMEOUT=100"));
+            : QStringLiteral("QSQLITE_BUSY_TIMEOUT=100")); // replaced by retryBusy once open
 
     m_retry.setSingleShot(true);
     m_retry.setTimerType(Qt::PreciseTimer);
@@ -169,7 +198,11 @@ HistoryDatabase::OpenResult HistoryDatabase::openConnection(QString *error)
         return history_sql::isDamage(history_sql::resultCode(db.lastError())) ? OpenResult::Damaged
                                                                               : OpenResult::Failed;
     }
+    if (sqlite3 *handle = sqliteHandle(db))
+        sqlite3_busy_handler(handle, retryBusy, nullptr);
     const QSqlError failure = checkAndMigrate(db);
+    if (!failure.isValid() && !fileIdentity(m_path, &m_device, &m_inode))
+        m_device = m_inode = 0;
     if (failure.isValid()) {
         *error = describe(failure);
         // A damaged file stays open for moveAside(), which must see its log before SQLite's close
@@ -196,16 +229,37 @@ QSqlError HistoryDatabase::checkAndMigrate(QSqlDatabase &db)
     // file. Writes then wait for no fsync but the checkpoint's.
     if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
         return query.lastError();
-
-    if (!query.exec(QStringLiteral("PRAGMA quick_check")))
+    if (!query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(m_autoCheckpoint ? 1000 : 0)))
         return query.lastError();
-    const QString verdict = query.next() ? query.value(0).toString() : QString();
-    if (verdict != QLatin1String("ok")) {
-        // Reported as SQLite reports a malformed file, so that it counts as damage.
-        return QSqlError(QString(), QStringLiteral("failed SQLite's check: %1").arg(verdict),
-            QSqlError::StatementError, QString::number(kSqliteCorrupt));
+
+    // The whole file, or the tables asked for where the file has them all.
+    QStringList checks { QStringLiteral("PRAGMA quick_check") };
+    if (!m_checkedTables.isEmpty()) {
+        QStringList scoped;
+        for (const QString &table : m_checkedTables) {
+            if (!query.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?")))
+                return query.lastError();
+            query.bindValue(0, table);
+            if (!query.exec())
+                return query.lastError();
+            if (query.next())
+                scoped << QStringLiteral("PRAGMA quick_check(\"%1\")").arg(table);
+            query.finish();
+        }
+        if (scoped.size() == m_checkedTables.size())
+            checks = scoped;
     }
-    query.finish();
+    for (const QString &check : checks) {
+        if (!query.exec(check))
+            return query.lastError();
+        const QString verdict = query.next() ? query.value(0).toString() : QString();
+        if (verdict != QLatin1String("ok")) {
+            // Reported as SQLite reports a malformed file, so that it counts as damage.
+            return QSqlError(QString(), QStringLiteral("failed SQLite's check: %1").arg(verdict),
+                QSqlError::StatementError, QString::number(kSqliteCorrupt));
+        }
+        query.finish();
+    }
 
     auto version = [&query]() -> int {
         return query.exec(QStringLiteral("PRAGMA user_version")) && query.next() ? query.value(0).toInt()
@@ -283,9 +337,10 @@ bool HistoryDatabase::ensureWritable()
     if (m_paused && !m_retryAllowed && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < m_retryMs)
         return false;
     m_retryAllowed = false;
-    // Someone removed or moved the file: writing on would go nowhere anybody can read.
-    if (isOpen() && !QFileInfo::exists(m_path))
-        closeConnection();
+    // Someone removed or moved the file (another connection may have moved it aside as damaged and
+    // started a new one): writing on would go nowhere anybody reads.
+    if (isOpen() && !isSameFile())
+        closeStaleConnection();
     return isOpen() || open();
 }
 
@@ -321,8 +376,37 @@ bool HistoryDatabase::write(const std::function<QSqlError(QSqlDatabase &)> &work
     return true;
 }
 
+bool HistoryDatabase::isSameFile() const
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    return fileIdentity(m_path, &device, &inode) && device == m_device && inode == m_inode;
+}
+
+sqlite3 *HistoryDatabase::sqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.isOpen() && db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+// The connection's file is no longer at its path. SQLite's last connection to a file removes the
+// log and its index by name when it closes, which would now be the new file's, in use by others:
+// this one keeps them.
+void HistoryDatabase::closeStaleConnection()
+{
+    if (sqlite3 *handle = sqliteHandle(QSqlDatabase::database(m_connection, false))) {
+        int persist = 1;
+        sqlite3_file_control(handle, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    }
+    closeConnection();
+}
+
 QSqlDatabase HistoryDatabase::reader()
 {
+    if (m_mode == Mode::ReadWrite && isOpen() && !isSameFile())
+        closeStaleConnection();
     if (!isOpen()) {
         if (m_mode == Mode::ReadOnly)
             open();
@@ -330,6 +414,15 @@ QSqlDatabase HistoryDatabase::reader()
             ensureWritable();
     }
     return QSqlDatabase::database(m_connection, false);
+}
+
+void HistoryDatabase::setAutoCheckpoint(bool on)
+{
+    m_autoCheckpoint = on;
+    if (m_mode == Mode::ReadWrite && isOpen()) {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(on ? 1000 : 0));
+    }
 }
 
 int HistoryDatabase::schemaVersion()

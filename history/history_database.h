@@ -5,8 +5,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
+
+struct sqlite3;
 
 // The panel's history file, one SQLite database shared by the event log and the samples. It keeps
 // the file's faults away from the wire and the window: nothing here throws, and no call waits for
@@ -15,6 +18,9 @@
 // between returns false at once), and the first write that works again tells the recovery. A
 // damaged file (not a database, or failing SQLite's quick check when opened) is moved aside as
 // "<name>.damaged-<yyyyMMdd-hhmmss>" (UTC) with its -wal and -shm, and a new one is started.
+//
+// The file may be written through several objects (the event log's and the samples' connections):
+// each notices when the file it has open is no longer the one at its path, and opens that.
 //
 // Opened read-only, it never creates, changes or moves anything and takes no lock that a writer
 // would wait for (write-ahead log), so a second process can read while the panel writes.
@@ -63,6 +69,16 @@ public:
     void setRetryInterval(int ms) { m_retryMs = ms; }
     int retryInterval() const { return m_retryMs; }
 
+    // What the check at opening covers: the whole file (by default), or only `tables` and their
+    // indexes. A file with a year of samples takes seconds to check whole: the window's connection
+    // checks the events, and leaves the whole file to the recorder's thread.
+    void setCheckedTables(const QStringList &tables) { m_checkedTables = tables; }
+
+    // Whether this connection's commits run the write-ahead log's checkpoints themselves (SQLite's
+    // default). Off where another thread checkpoints (SampleRecorder), so that a commit here never
+    // waits for copying the log into the file.
+    void setAutoCheckpoint(bool on);
+
 signals:
     // Writing stopped working: once per episode, with a text for the operator.
     void writeProblem(const QString &text);
@@ -81,6 +97,9 @@ private:
     bool ensureWritable();
     void noteFailure(const QString &reason);
     void closeConnection();
+    bool isSameFile() const;
+    void closeStaleConnection();
+    static sqlite3 *sqliteHandle(const QSqlDatabase &db);
 
     QString m_path;
     Mode m_mode;
@@ -92,6 +111,12 @@ private:
     QElapsedTimer m_sinceFailure;
     QTimer m_retry;
     QString m_lastError;
+    bool m_autoCheckpoint = true;
+    QStringList m_checkedTables;
+    // The file the connection has open (device and inode), to notice that another connection moved
+    // it aside and started a new one.
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
 };
 
 namespace history_sql {

@@ -1,6 +1,6 @@
 #include "monitor/headless_monitor.h"
 
-#include "monitor/stop_signals.h"
+#include "app/stop_signals.h"
 
 #include "link/port_map.h"
 #include "metrics/metrics_exporter.h"
@@ -120,7 +120,7 @@ int run(QCoreApplication &app, const QString &metricsDirectory)
 {
     // A journal that goes away must not end the watch: lines written to nobody are lost, that is all.
     std::signal(SIGPIPE, SIG_IGN);
-    StopSignals signals_;
+    StopSignals signals_({ SIGTERM, SIGINT });
     HeadlessMonitor monitor(metricsDirectory);
     QObject::connect(&monitor, &HeadlessMonitor::told, [](const QString &line) {
         std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());

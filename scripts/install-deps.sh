@@ -11,12 +11,14 @@
 # Idempotent; runs as root (or through sudo) without standard input.
 set -euo pipefail
 
-# Compilers, build tools and the Qt 6 modules the panel is built with; the Qt platform plugins
-# (xcb for an X or XWayland desktop) and the SQLite driver of Qt SQL are what running it loads.
+# Compilers, build tools and the Qt 6 modules the panel is built with (Qt Charts' CMake package
+# needs Qt OpenGL's); the Qt platform plugins (xcb for an X or XWayland desktop) and the SQLite
+# driver of Qt SQL are what running it loads, and SQLite's own header what the history file uses of
+# it beside Qt SQL.
 run_packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-charts-dev
-  qt6-qpa-plugins libqt6sql6-sqlite
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-charts-dev libqt6opengl6-dev
+  qt6-qpa-plugins libqt6sql6-sqlite libsqlite3-dev
   libgl-dev
 )
 

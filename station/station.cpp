@@ -5,16 +5,30 @@
 
 namespace {
 constexpr int kUptimeField = 12; // "Uptime=" among the report's fields
+constexpr int kEventWriter = 1;
+constexpr int kSampleWriter = 2;
 }
 
 Station::Station(TransmitterSession &session, const QString &databasePath, QObject *parent)
     : QObject(parent)
     , m_session(session)
     , m_database(databasePath.isEmpty() ? HistoryDatabase::defaultPath() : databasePath)
+    , m_recorder(m_database.path())
 {
-    connect(&m_database, &HistoryDatabase::writeProblem, this, &Station::problem);
+    connect(&m_database, &HistoryDatabase::writeProblem, this,
+            [this](const QString &text) { noteWriteProblem(kEventWriter, text); });
+    connect(&m_database, &HistoryDatabase::writeRecovered, this, [this] { m_failing &= ~kEventWriter; });
     connect(&m_database, &HistoryDatabase::movedAside, this,
             [this](const QString &, const QString &text) { emit problem(text); });
+    connect(&m_recorder, &SampleRecorder::writeProblem, this,
+            [this](const QString &text) { noteWriteProblem(kSampleWriter, text); });
+    connect(&m_recorder, &SampleRecorder::writeRecovered, this, [this] { m_failing &= ~kSampleWriter; });
+    connect(&m_recorder, &SampleRecorder::movedAside, this,
+            [this](const QString &, const QString &text) { emit problem(text); });
+    // The recorder's thread runs the checkpoints and checks the whole file when it opens it: the
+    // event log's commits here never checkpoint, and opening here checks the events only.
+    m_database.setAutoCheckpoint(false);
+    m_database.setCheckedTables({ QStringLiteral("events") });
     m_database.open();
 
     connect(&m_watch, &TransmitterWatch::event, this,
@@ -26,6 +40,7 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
         for (size_t i = 0; i < alarms.size() && i < d.alarms.size(); ++i)
             alarms[i] = d.alarms[i];
         m_watch.report(alarms, d.texts[kUptimeField]);
+        m_recorder.record(d);
     });
     connect(&session, &TransmitterSession::linkChanged, this, [this](bool open, const QString &device) {
         if (open) {
@@ -63,3 +78,13 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
 }
 
 Station::~Station() = default;
+
+// Both connections to the file find out about the same fault: the operator hears of it once, until
+// both write again.
+void Station::noteWriteProblem(int writer, const QString &text)
+{
+    const bool told = m_failing != 0;
+    m_failing |= writer;
+    if (!told)
+        emit problem(text);
+}

@@ -59,16 +59,21 @@ Display Display::initial()
 void apply(QStringView report, Display &display)
 {
     const auto &table = fields();
+    quint32 carried = 0;
     for (int i = 0; i < kTextFields; ++i) {
         const auto value = valueOf(report, QLatin1String(table[i].key));
         if (!value)
             continue;
+        carried |= 1u << i;
         // Skip the assignment when nothing changed, so an unchanged field costs no allocation.
         if (display.texts[i] != *value)
             display.texts[i] = value->toString();
     }
 
     if (const auto code = valueOf(report, kAlarmKey)) {
+        carried |= 1u << kAlarmCodeBit;
+        if (display.alarmCode != *code)
+            display.alarmCode = code->toString();
         if (const auto states = alarms::decode(*code))
             display.alarms = *states;
     }
@@ -78,10 +83,13 @@ void apply(QStringView report, Display &display)
         const qsizetype at = audio + kAudioKey.size();
         if (at < report.size()) {
             const int level = int(report[at].unicode()) - '0';
-            if (level >= 0)
+            if (level >= 0) {
                 display.driveLevel = level > 100 ? 100 : level;
+                carried |= 1u << kDriveBit;
+            }
         }
     }
+    display.carried = carried;
 }
 
 } // namespace report

@@ -14,6 +14,9 @@ private slots:
     void events();
     void monitoring_data();
     void monitoring();
+    void exportCsv();
+    void times_data();
+    void times();
     void helpNamesEveryOption();
 };
 
@@ -48,14 +51,23 @@ void TestCommandLine::outcome_data()
                                 << "--from and --to go with --export-csv";
 
     // Declared, with their help, ahead of the modes behind them.
-    QTest::newRow("--events with another mode") << QStringList { "--events", "--headless" } << false << 2
-                                                << QString() << "--events goes alone.";
-    QTest::newRow("--export-csv") << QStringList { "--export-csv", "out.csv", "--from", "2026-01-01T00:00" }
-                                  << false << 2 << QString() << "--export-csv is not available yet.";
-    QTest::newRow("--metrics-dir empty") << QStringList { "--metrics-dir", "" } << false << 2 << QString()
-                                         << "--metrics-dir needs a folder.";
-    QTest::newRow("--events with metrics") << QStringList { "--events", "--metrics-dir", "/tmp" } << false << 2
-                                           << QString() << "--events goes alone.";
+    QTest::newRow("--events with another mode")
+        << QStringList { "--events", "--headless" } << false << 2 << QString() << "--events goes alone.";
+    QTest::newRow("--metrics-dir empty")
+        << QStringList { "--metrics-dir", "" } << false << 2 << QString() << "--metrics-dir needs a folder.";
+    QTest::newRow("--events with metrics") << QStringList { "--events", "--metrics-dir", "/tmp" } << false
+                                           << 2 << QString() << "--events goes alone.";
+    QTest::newRow("--export-csv with another mode") << QStringList { "--export-csv", "out.csv", "--headless" }
+                                                    << false << 2 << QString() << "--export-csv goes alone";
+    QTest::newRow("--from not a time")
+        << QStringList { "--export-csv", "out.csv", "--from", "yesterday" } << false << 2 << QString()
+        << "--from 'yesterday' is not a time in ISO 8601";
+    QTest::newRow("--to not a time") << QStringList { "--export-csv", "out.csv", "--to", "2026-13-01" }
+                                     << false << 2 << QString()
+                                     << "--to '2026-13-01' is not a time in ISO 8601";
+    QTest::newRow("--from after --to")
+        << QStringList { "--export-csv", "out.csv", "--from", "2026-01-02", "--to", "2026-01-01T23:59" }
+        << false << 2 << QString() << "--from is later than --to.";
 
     // Qt's options, for QApplication to take, in the spellings it accepts.
     QTest::newRow("-platform") << QStringList { "-platform", "offscreen" } << true << 0 << QString()
@@ -81,15 +93,16 @@ void TestCommandLine::monitoring_data()
     QTest::addColumn<QString>("metricsDir");
 
     using Action = CommandLine::Action;
-    QTest::newRow("window with metrics") << QStringList { "--metrics-dir", "/var/lib/prometheus/node-exporter" }
-                                         << Action::RunWindow << "/var/lib/prometheus/node-exporter";
+    QTest::newRow("window with metrics")
+        << QStringList { "--metrics-dir", "/var/lib/prometheus/node-exporter" } << Action::RunWindow
+        << "/var/lib/prometheus/node-exporter";
     QTest::newRow("headless") << QStringList { "--headless" } << Action::RunHeadless << QString();
     QTest::newRow("headless with metrics") << QStringList { "--headless", "--metrics-dir=/run/valtrona" }
                                            << Action::RunHeadless << "/run/valtrona";
-    QTest::newRow("headless, relative folder") << QStringList { "--metrics-dir", "metrics", "--headless" }
-                                               << Action::RunHeadless << "metrics";
-    QTest::newRow("headless with a Qt option") << QStringList { "--headless", "-platform", "offscreen" }
-                                               << Action::RunHeadless << QString();
+    QTest::newRow("headless, relative folder")
+        << QStringList { "--metrics-dir", "metrics", "--headless" } << Action::RunHeadless << "metrics";
+    QTest::newRow("headless with a Qt option")
+        << QStringList { "--headless", "-platform", "offscreen" } << Action::RunHeadless << QString();
 }
 
 void TestCommandLine::monitoring()
@@ -104,6 +117,62 @@ void TestCommandLine::monitoring()
     QCOMPARE(command.exitStatus, 0);
     QCOMPARE(command.metricsDir, metricsDir);
     QCOMPARE(command.error, QString());
+}
+
+void TestCommandLine::exportCsv()
+{
+    CommandLine command = CommandLine::parse(QStringList { "valtrona-panel", "--export-csv", "out.csv" });
+    QCOMPARE(command.action, CommandLine::Action::ExportCsv);
+    QCOMPARE(command.exitStatus, 0);
+    QCOMPARE(command.exportFile, QStringLiteral("out.csv"));
+    QVERIFY(!command.from.isValid());
+    QVERIFY(!command.to.isValid());
+
+    command = CommandLine::parse(QStringList { "valtrona-panel", "--from", "2026-01-01T00:00", "--export-csv",
+        "-", "--to", "2026-01-01T02:00:00+01:00" });
+    QCOMPARE(command.action, CommandLine::Action::ExportCsv);
+    QCOMPARE(command.exportFile, QStringLiteral("-"));
+    QCOMPARE(command.from, QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC));
+    QCOMPARE(command.to, QDateTime(QDate(2026, 1, 1), QTime(1, 0), Qt::UTC));
+}
+
+void TestCommandLine::times_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("utc"); // empty: not a time
+
+    QTest::newRow("no offset is UTC") << "2026-05-01T10:00:00"
+                                      << "2026-05-01T10:00:00.000Z";
+    QTest::newRow("minutes only") << "2026-05-01T10:00"
+                                  << "2026-05-01T10:00:00.000Z";
+    QTest::newRow("milliseconds") << "2026-05-01T10:00:01.250"
+                                  << "2026-05-01T10:00:01.250Z";
+    QTest::newRow("Z") << "2026-05-01T10:00:00Z"
+                       << "2026-05-01T10:00:00.000Z";
+    QTest::newRow("offset") << "2026-05-01T12:00:00+02:00"
+                            << "2026-05-01T10:00:00.000Z";
+    QTest::newRow("negative offset") << "2026-05-01T05:30:00-04:30"
+                                     << "2026-05-01T10:00:00.000Z";
+    QTest::newRow("date") << "2026-05-01"
+                          << "2026-05-01T00:00:00.000Z";
+    QTest::newRow("blanks around") << " 2026-05-01T10:00:00Z "
+                                   << "2026-05-01T10:00:00.000Z";
+    QTest::newRow("words") << "yesterday" << QString();
+    QTest::newRow("month 13") << "2026-13-01" << QString();
+    QTest::newRow("hour 25") << "2026-05-01T25:00:00" << QString();
+    QTest::newRow("empty") << "" << QString();
+}
+
+void TestCommandLine::times()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, utc);
+    const QDateTime time = CommandLine::parseTime(text);
+    QCOMPARE(time.isValid(), !utc.isEmpty());
+    if (time.isValid()) {
+        QCOMPARE(time.timeSpec(), Qt::UTC);
+        QCOMPARE(time.toString(Qt::ISODateWithMs), utc);
+    }
 }
 
 void TestCommandLine::outcome()

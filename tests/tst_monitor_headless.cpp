@@ -1,7 +1,7 @@
 // valtrona-panel --headless as a site PC runs it: the real program with no display, the simulator on
-// the port. It ends cleanly on SIGTERM or SIGINT whatever it is doing (the event log and the store
-// written, the metrics file whole), lives through the adapter pulled out and plugged in again
-// (told once per episode, tried again every second without spinning), and takes part in the
+// the port. It ends cleanly on SIGTERM or SIGINT whatever it is doing (the event log, the history's
+// samples and the store written, the metrics file whole), lives through the adapter pulled out and plugged in
+// again (told once per episode, tried again every second without spinning), and takes part in the
 // one-copy-per-store rule with the window.
 #include "ui/single_instance.h"
 
@@ -134,6 +134,21 @@ private slots:
         QVERIFY(last.contains(QStringLiteral("valtrona_reports_total")));
         QCOMPARE(
             QDir(metricsDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "valtrona.prom" });
+
+        // The history: every report a sample, those still queued at the signal committed on the
+        // way out (the recorder commits every 2 s; the signal came within a few of the first).
+        QProcess exported;
+        exported.setProcessEnvironment(HeadlessProcess::environment());
+        exported.start(
+            QStringLiteral(VALTRONA_PANEL_PATH), { QStringLiteral("--export-csv"), QStringLiteral("-") });
+        QVERIFY(exported.waitForFinished(30000));
+        QCOMPARE(exported.exitCode(), 0);
+        const QStringList samples
+            = QString::fromUtf8(exported.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(samples.size() >= 3, qPrintable(samples.join('\n')));
+        QVERIFY(samples[0].startsWith(QLatin1String("time,forward_W,reflected_W,swr,")));
+        if (moment == QLatin1String("reading")) // one report a second: each one applied on its own
+            QCOMPARE(samples.size() - 1, qRound(last.value("valtrona_reports_total")));
 
         // The event log: started first, closed last.
         const QStringList rows = eventsCsv().split(u'\n', Qt::SkipEmptyParts);

@@ -64,6 +64,7 @@ public:
     void Systray_Activated();
     void SetupMnu_Click();
     void EventsMnu_Click();
+    void HistoryMnu_Click();
     void Exitmnu_Click();
 
     // Buttons.

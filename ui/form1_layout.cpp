@@ -217,6 +217,8 @@ void Form1::buildMenu()
     view->setObjectName("viewmnu");
     QAction *events = view->addAction(tr("&Events..."), this, &Form1::EventsMnu_Click);
     events->setObjectName("EventsMnu");
+    QAction *history = view->addAction(tr("&History..."), this, &Form1::HistoryMnu_Click);
+    history->setObjectName("HistoryMnu");
 }
 
 void Form1::buildAmplifierBoard(QWidget *central)

@@ -3,6 +3,7 @@
 #include "ui/form1.h"
 #include "ui/events_window.h"
 #include "ui/frm_setup.h"
+#include "ui/history_window.h"
 #include "ui/tray.h"
 
 #include "settings/store.h"
@@ -52,11 +53,13 @@ bool Form1::isInTray() const
     return m_tray->isShown() && !isVisible();
 }
 
-// Message boxes and popups are part of whatever runs in front of them, not windows of their own.
+// Message boxes and popups are part of whatever runs in front of them, not windows of their own; a
+// window that only shows what the panel keeps (and its dialogs) lets the window go on reading.
 bool Form1::isOtherWindowOfOurs(QWidget *window) const
 {
     return window && window != this && window->isWindow() && !qobject_cast<QMessageBox *>(window)
-           && !(window->windowType() == Qt::Popup || window->windowType() == Qt::ToolTip);
+           && !(window->windowType() == Qt::Popup || window->windowType() == Qt::ToolTip)
+           && !HistoryWindow::isViewer(window);
 }
 
 void Form1::changeEvent(QEvent *event)
@@ -91,6 +94,11 @@ void Form1::EventsMnu_Click()
     m_events->show();
     m_events->raise();
     m_events->activateWindow();
+}
+
+void Form1::HistoryMnu_Click()
+{
+    HistoryWindow::open(m_station.database(), this);
 }
 
 void Form1::Exitmnu_Click()

@@ -3,8 +3,10 @@
 #include "ui/single_instance.h"
 
 #include "app/command_line.h"
+#include "app/stop_signals.h"
 #include "history/event_log.h"
 #include "history/history_database.h"
+#include "history/sample_export.h"
 #include "metrics/metrics_exporter.h"
 #include "monitor/headless_monitor.h"
 #include "settings/store.h"
@@ -12,7 +14,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QStatusBar>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -81,6 +85,38 @@ int tellHeadlessRuns()
     return 1;
 }
 
+// --export-csv FILE [--from TIME] [--to TIME]: the recorded samples as CSV, read as --events reads
+// the event log. FILE appears whole or not at all.
+int exportCsv(const CommandLine &command, int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    HistoryDatabase database(HistoryDatabase::defaultPath(), HistoryDatabase::Mode::ReadOnly);
+    database.open();
+    const qint64 from = command.from.isValid() ? command.from.toMSecsSinceEpoch() : history::kEarliest;
+    const qint64 to = command.to.isValid() ? command.to.toMSecsSinceEpoch() : history::kLatest;
+    const bool toStdout = command.exportFile == QLatin1String("-");
+    QFile standardOutput;
+    QSaveFile file(command.exportFile);
+    QIODevice &out = toStdout ? static_cast<QIODevice &>(standardOutput) : file;
+    if (toStdout ? !standardOutput.open(stdout, QIODevice::WriteOnly) : !file.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "valtrona-panel: cannot write %s: %s\n", qPrintable(command.exportFile),
+            qPrintable(out.errorString()));
+        return 1;
+    }
+    if (!history::writeSamplesCsv(database, out, from, to)) {
+        std::fprintf(stderr, "valtrona-panel: the history %s cannot be read%s%s\n",
+            qPrintable(database.path()), database.lastError().isEmpty() ? "" : ": ",
+            qPrintable(database.lastError()));
+        return 1;
+    }
+    if (!toStdout && !file.commit()) {
+        std::fprintf(stderr, "valtrona-panel: cannot write %s: %s\n", qPrintable(command.exportFile),
+            qPrintable(file.errorString()));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -93,6 +129,8 @@ int main(int argc, char *argv[])
         return printEvents(argc, argv);
     if (command.action == CommandLine::Action::RunHeadless)
         return runHeadless(argc, argv, command);
+    if (command.action == CommandLine::Action::ExportCsv)
+        return exportCsv(command, argc, argv);
 
     QApplication app(argc, argv);
     nameApplication();
@@ -118,6 +156,13 @@ int main(int argc, char *argv[])
             form.setWindowState(form.windowState() & ~Qt::WindowMinimized);
         form.Systray_Activated(); // out of the tray where it was there, shown, raised and activated
         return form.isVisible();
+    });
+    // Asked to stop, the program closes as from E&xit, also from the tray, and its other windows
+    // with it: the history's pending samples are committed.
+    StopSignals stop({ SIGTERM, SIGINT });
+    QObject::connect(&stop, &StopSignals::received, &form, [&form] {
+        form.close();
+        QApplication::closeAllWindows();
     });
     form.start();
     if (!instance.guardProblem().isEmpty())

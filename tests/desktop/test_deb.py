@@ -173,6 +173,9 @@ def test(build_dir, source_dir):
                 lib = re.match(r"\s*(\S+) => (/\S+)", line)
                 if lib:
                     resolved[lib.group(1)] = lib.group(2)
+                loader = re.match(r"\s*(/\S+) \(0x", line)  # the dynamic loader, named by its path
+                if loader:
+                    resolved[os.path.basename(loader.group(1))] = loader.group(1)
             needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", run("readelf", "-d", path))
             check(needed, f"{binary} names no libraries")
             for soname in needed:
