@@ -28,7 +28,7 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANEL_BENCH=ON >/dev/null
 targets=(valtrona-panel valtrona-sim)
-[ "$have_benchmark" = 1 ] && targets+=(bench_receive bench_settings bench_history bench_notify panel_measure panel_probe)
+[ "$have_benchmark" = 1 ] && targets+=(bench_receive bench_settings bench_history bench_notify panel_measure panel_probe bare_window)
 cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
 mkdir -p "$out"
 
