@@ -471,6 +471,8 @@ int main(int argc, char **argv)
         QStringLiteral("S"), QStringLiteral("60"));
     const QCommandLineOption reports(QStringLiteral("flood-reports"),
         QStringLiteral("Reports in the flood (2000)."), QStringLiteral("N"), QStringLiteral("2000"));
+    const QCommandLineOption startupOnly(QStringLiteral("startup-only"),
+        QStringLiteral("Measure the start-ups beside the bare window only, not the running window."));
     const QCommandLineOption markdown(
         QStringLiteral("markdown"), QStringLiteral("Also write the table to FILE."), QStringLiteral("FILE"));
     const QCommandLineOption panel(QStringLiteral("panel"), QStringLiteral("The panel program."),
@@ -482,7 +484,8 @@ int main(int argc, char **argv)
         QStringLiteral("PATH"), QStringLiteral(VALTRONA_SIM_PATH));
     const QCommandLineOption probe(QStringLiteral("probe"), QStringLiteral("The probe library."),
         QStringLiteral("PATH"), QStringLiteral(VALTRONA_PROBE_PATH));
-    parser.addOptions({ platform, label, runs, idle, reports, markdown, panel, bare, sim, probe });
+    parser.addOptions(
+        { platform, label, runs, idle, reports, startupOnly, markdown, panel, bare, sim, probe });
     parser.process(app);
 
     Config config;
@@ -514,7 +517,8 @@ int main(int argc, char **argv)
 
     figures::Table table;
     measureStartup(tools, table);
-    measureRunning(tools, table);
+    if (!parser.isSet(startupOnly))
+        measureRunning(tools, table);
     simulator.stop();
 
     const QString text = table.markdown();
