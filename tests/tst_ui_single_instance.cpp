@@ -20,6 +20,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -342,6 +344,40 @@ private slots:
         QVERIFY2(
             timer.elapsed() < 10 * SingleInstance::kAnswerMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(instance.answer(), answer);
+    }
+
+    // Copies started at the same moment: a claim waits on the start-up lock while another copy
+    // holds it, and takes it once that copy lets go. A lock file that nobody holds (left by a copy
+    // killed while it claimed) is no obstacle. Neither leaves the lock file behind.
+    void startupLock()
+    {
+        const QString lockFile = SingleInstance::serverName(store()) + QStringLiteral(".lock");
+        const int held = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(held >= 0);
+        QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+        QElapsedTimer timer;
+        timer.start();
+        std::unique_ptr<QThread> holder(QThread::create([held] {
+            QThread::msleep(1000);
+            ::close(held);
+        }));
+        holder->start();
+        {
+            SingleInstance instance(store());
+            QCOMPARE(instance.claim(), SingleInstance::Claim::First);
+            // Not before the holder let go (a loaded machine only makes this later).
+            QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(holder->wait(15000));
+            QVERIFY(!QFileInfo::exists(lockFile));
+        }
+
+        QFile leftover(lockFile);
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.write("12345\nvaltrona-panel\n");
+        leftover.close();
+        SingleInstance instance(store());
+        QCOMPARE(instance.claim(), SingleInstance::Claim::First);
+        QVERIFY(!QFileInfo::exists(lockFile));
     }
 
     // The program itself, started while another user listens on the name anyone could compute:

@@ -228,6 +228,18 @@ void TestWatchTransitions::uptimeTexts_data()
     QTest::newRow("missing minutes") << "0000D:00H:" << qint64(-1);
     QTest::newRow("empty") << "" << qint64(-1);
     QTest::newRow("sign") << "+001D:00H:01M" << qint64(-1);
+    QTest::newRow("seven digits of days") << "9999999D:23H:59M" << qint64((9999999LL * 24 + 23) * 60 + 59);
+    QTest::newRow("eight digits of days") << "00000001D:00H:01M" << qint64(-1);
+    QTest::newRow("three digits of hours") << "0000D:001H:01M" << qint64(-1);
+    QTest::newRow("three digits of minutes") << "0000D:01H:001M" << qint64(-1);
+    QTest::newRow("one line end after") << "0000D:00H:01M\n" << qint64(1);
+    QTest::newRow("two line ends after") << "0000D:00H:01M\n\n" << qint64(-1);
+    QTest::newRow("return after") << "0000D:00H:01M\r" << qint64(-1);
+    QTest::newRow("blank after") << "0000D:00H:01M " << qint64(-1);
+    QTest::newRow("blank inside") << "0000D: 00H:01M" << qint64(-1);
+    QTest::newRow("digits of another script") << QString::fromUtf8("\u0661D:00H:01M") << qint64(-1);
+    QTest::newRow("full-width digits") << QString::fromUtf8("\uff11D:00H:01M") << qint64(-1);
+    QTest::newRow("no days") << "D:00H:01M" << qint64(-1);
 }
 
 void TestWatchTransitions::uptimeTexts()

@@ -9,12 +9,10 @@ static void initResources() { Q_INIT_RESOURCE(resources); }
 
 namespace {
 
-QPixmap render(const QString &resource, int size)
+QPixmap render(QSvgRenderer &renderer, int size)
 {
-    initResources();
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(resource);
     QPainter painter(&pixmap);
     renderer.render(&painter);
     return pixmap;
@@ -26,12 +24,20 @@ namespace artwork {
 
 QIcon panelIcon()
 {
+    initResources();
+    // One parse of the drawing for all its sizes.
+    QSvgRenderer renderer(QStringLiteral(":/panel/icons/mast.svg"));
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64})
-        icon.addPixmap(render(QStringLiteral(":/panel/icons/mast.svg"), size));
+        icon.addPixmap(render(renderer, size));
     return icon;
 }
 
-QPixmap logo() { return render(QStringLiteral(":/panel/icons/logo.svg"), 88); }
+QPixmap logo()
+{
+    initResources();
+    QSvgRenderer renderer(QStringLiteral(":/panel/icons/logo.svg"));
+    return render(renderer, 88);
+}
 
 } // namespace artwork

@@ -26,7 +26,9 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent)
     QApplication::setQuitOnLastWindowClosed(false);
 
     buildLayout();
-    setWindowIcon(artwork::panelIcon());
+    // The program's icon, rendered once at start-up; a window made without one renders its own.
+    const QIcon programIcon = QApplication::windowIcon();
+    setWindowIcon(programIcon.isNull() ? artwork::panelIcon() : programIcon);
     m_tray = new Tray(windowIcon(), this);
     connect(m_tray, &Tray::activated, this, &Form1::Systray_Activated);
     m_notices = new Notices(m_station, *m_tray, *this, this);

@@ -147,9 +147,14 @@ QComboBox *list(QWidget *parent, const char *name, int labelLeft, int left, int 
                                                        QStyle::SC_ComboBoxEditField, c);
         const QFontMetrics fm(c->font());
         QString longest;
-        for (const QString &entry : entries->entries)
-            if (fm.horizontalAdvance(entry) > fm.horizontalAdvance(longest))
+        int longestWidth = 0;
+        for (const QString &entry : entries->entries) {
+            const int width = fm.horizontalAdvance(entry);
+            if (width > longestWidth) {
                 longest = entry;
+                longestWidth = width;
+            }
+        }
         fitCaption(c, longest, QSize(field.width(), c->height()));
     }
     c->setAccessibleName(withoutColon(caption));

@@ -5,14 +5,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QLockFile>
+#include <QScopeGuard>
+#include <QSocketNotifier>
+#include <QThread>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -33,14 +39,107 @@ bool isPrivateFolder(const QString &path, struct stat *st = nullptr)
 }
 
 // Whether the other end of a connected local socket runs under this user id.
-bool peerIsThisUser(qintptr descriptor)
+bool peerIsThisUser(int descriptor)
 {
     struct ucred peer {
     };
     socklen_t size = sizeof peer;
-    return descriptor >= 0 && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+    return descriptor >= 0 && ::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
         && peer.uid == ::getuid();
 }
+
+bool toAddress(const QString &path, sockaddr_un *address)
+{
+    const QByteArray native = QFile::encodeName(path);
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (native.isEmpty() || native.size() >= qsizetype(sizeof address->sun_path))
+        return false;
+    std::memcpy(address->sun_path, native.constData(), size_t(native.size()));
+    return true;
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes; false on timeout or error.
+bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
+{
+    while (true) {
+        pollfd p { fd, events, 0 };
+        const int n = ::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), INT_MAX)));
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// Writes all of `bytes` to a non-blocking socket, waiting up to `deadline`; false when it could not.
+bool writeAll(int fd, const QByteArray &bytes, const QDeadlineTimer &deadline)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+        if (n > 0)
+            at += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && errno == EAGAIN && waitFor(fd, POLLOUT, deadline))
+            continue;
+        else
+            return false;
+    }
+    return true;
+}
+
+// The start-up lock: two copies started at the same moment would both find no server and both
+// listen; the lock makes the second wait until the first serves. It is an flock on a file beside
+// the socket: the system lets go of it when its holder ends, however it ends, and nothing is
+// written or synced to the disk for it. It is released by removing the file and then closing it;
+// a copy that locked a file removed meanwhile locks the one that is there now.
+class StartupLock
+{
+public:
+    StartupLock(const QString &path, int waitMs)
+        : m_path(QFile::encodeName(path))
+    {
+        const QDeadlineTimer deadline(waitMs);
+        while (m_fd < 0) {
+            const int fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd < 0)
+                return; // go on unlocked, as a lock that cannot be taken in time
+            bool held = true;
+            while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
+                    held = false;
+                    break;
+                }
+                QThread::msleep(5);
+            }
+            struct stat locked {
+            }, named {};
+            if (held && ::fstat(fd, &locked) == 0 && ::stat(m_path.constData(), &named) == 0
+                && locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+                m_fd = fd;
+                return;
+            }
+            ::close(fd);
+            if (!held)
+                return;
+        }
+    }
+    ~StartupLock()
+    {
+        if (m_fd < 0)
+            return;
+        ::unlink(m_path.constData());
+        ::close(m_fd);
+    }
+    StartupLock(const StartupLock &) = delete;
+    StartupLock &operator=(const StartupLock &) = delete;
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+};
 
 QString fallbackFolder()
 {
@@ -55,7 +154,14 @@ SingleInstance::SingleInstance(const QString &storePath, QObject *parent)
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    if (m_serverFd < 0)
+        return;
+    delete m_serverNotifier;
+    ::close(m_serverFd);
+    ::unlink(QFile::encodeName(m_name).constData());
+}
 
 QString SingleInstance::socketFolder()
 {
@@ -105,93 +211,139 @@ SingleInstance::Claim SingleInstance::claim(const char *request)
     m_problem.clear();
     if (!makeFolder())
         return Claim::Unguarded;
-    // Two copies started at the same moment would both find no server and both listen; the lock
-    // makes the second wait until the first serves. A lock left by a killed copy names a process
-    // that is gone, and QLockFile takes it over.
-    QLockFile lock(m_name + QStringLiteral(".lock"));
-    const bool locked = lock.tryLock(10000);
+    // A lock left by a killed copy holds nothing: the system let go of it when the copy ended.
+    const StartupLock lock(m_name + QStringLiteral(".lock"), 10000);
     if (askRunningCopy(request) == Asked::Copy)
         return Claim::HandedOver;
-    const bool served = serve();
-    if (locked)
-        lock.unlock();
-    return served ? Claim::First : Claim::Unguarded;
+    return serve() ? Claim::First : Claim::Unguarded;
 }
 
 SingleInstance::Asked SingleInstance::askRunningCopy(const char *request)
 {
     const QDeadlineTimer deadline(kAnswerMs);
-    QLocalSocket socket;
-    socket.connectToServer(m_name);
-    if (!socket.waitForConnected(int(deadline.remainingTime())))
+    sockaddr_un address;
+    if (!toAddress(m_name, &address))
         return Asked::Nobody;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return Asked::Nobody;
+    const auto hangUp = qScopeGuard([fd] { ::close(fd); });
+    int connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    if (connected != 0 && (errno == EAGAIN || errno == EINPROGRESS) && waitFor(fd, POLLOUT, deadline)) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : -1;
+    }
+    if (connected != 0)
+        return Asked::Nobody; // nobody there, or a socket left by a copy that is gone
     // Only the folder's own user can have put a socket there; should another user's listener be
     // behind it all the same, it is no copy of this panel, and is replaced.
-    if (!peerIsThisUser(socket.socketDescriptor())) {
-        socket.abort();
+    if (!peerIsThisUser(fd))
         return Asked::Stranger;
-    }
-    socket.write(QByteArray(request) + '\n');
-    socket.waitForBytesWritten(int(deadline.remainingTime()));
+    writeAll(fd, QByteArray(request) + '\n', deadline);
     // A copy that accepted the connection is running, whether or not it answers in time; what it
     // says is read up to one short line within the same deadline, however it trickles in.
     QByteArray said;
-    while (said.size() < kMaxAnswer && !said.contains('\n') && !deadline.hasExpired()) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(deadline.remainingTime())))
-            break;
-        said += socket.read(kMaxAnswer - said.size());
+    while (said.size() < kMaxAnswer && !said.contains('\n')) {
+        char buf[kMaxAnswer];
+        const ssize_t n = ::read(fd, buf, size_t(kMaxAnswer - said.size()));
+        if (n > 0)
+            said.append(buf, qsizetype(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && errno == EAGAIN && waitFor(fd, POLLIN, deadline))
+            continue;
+        else
+            break; // closed, failed or out of time
     }
     const qsizetype end = said.indexOf('\n');
     m_answer = end < 0 ? QString() : QString::fromLatin1(said.left(end)).trimmed();
-    socket.abort();
     return Asked::Copy;
 }
 
 bool SingleInstance::serve()
 {
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onConnection);
-    // Nobody answered: a socket that is still there was left by a copy that died without closing it.
-    QLocalServer::removeServer(m_name);
-    if (m_server->listen(m_name))
-        return true;
-    m_problem = tr("A second copy of the panel on these settings would not be noticed: %1 could not be "
-                   "served (%2).")
-                    .arg(QDir::toNativeSeparators(m_name), m_server->errorString());
-    delete m_server;
-    m_server = nullptr;
-    return false;
+    const auto failed = [this](int err) {
+        m_problem = tr("A second copy of the panel on these settings would not be noticed: %1 could not be "
+                       "served (%2).")
+                        .arg(QDir::toNativeSeparators(m_name), reason(err));
+        return false;
+    };
+    sockaddr_un address;
+    if (!toAddress(m_name, &address))
+        return failed(ENAMETOOLONG);
+    // The socket is bound in a folder of its own beside its place, given to the user alone, and
+    // then moved to its name; that replaces a socket left by a copy that died without closing it.
+    QByteArray made = QFile::encodeName(QFileInfo(m_name).absolutePath() + QStringLiteral("/.socket-XXXXXX"));
+    if (!::mkdtemp(made.data()))
+        return failed(errno);
+    const QByteArray folder = made;
+    made += "/s";
+    sockaddr_un madeAddress;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int err = fd < 0 ? errno : 0;
+    if (!err && !toAddress(QFile::decodeName(made), &madeAddress))
+        err = ENAMETOOLONG;
+    if (!err
+        && (::bind(fd, reinterpret_cast<const sockaddr *>(&madeAddress), sizeof madeAddress) != 0
+            || ::chmod(made.constData(), S_IRWXU) != 0 || ::listen(fd, 50) != 0
+            || ::rename(made.constData(), QFile::encodeName(m_name).constData()) != 0))
+        err = errno;
+    ::unlink(made.constData());
+    ::rmdir(folder.constData());
+    if (err) {
+        if (fd >= 0)
+            ::close(fd);
+        return failed(err);
+    }
+    m_serverFd = fd;
+    m_serverNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_serverNotifier, &QSocketNotifier::activated, this, &SingleInstance::onConnection);
+    return true;
 }
 
 void SingleInstance::onConnection()
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!peerIsThisUser(socket->socketDescriptor())) {
-            socket->abort();
-            socket->deleteLater();
+    while (true) {
+        const int fd = ::accept4(m_serverFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        if (!peerIsThisUser(fd)) {
+            ::close(fd);
             continue;
         }
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > kMaxAnswer)
-                    socket->disconnectFromServer();
-                return;
-            }
-            const QByteArray line = socket->readLine().trimmed();
-            const bool ask = line == kAsk;
-            if (line != kRequest && !ask) {
-                socket->disconnectFromServer();
-                return;
-            }
-            const char *answer = m_headless  ? kHeadless
-                : ask                        ? kWindow
-                : m_activate && m_activate() ? kShown
-                                             : kNotShown;
-            socket->write(QByteArray(answer) + '\n');
-            socket->flush();
-            socket->disconnectFromServer();
-        });
+        auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(
+            notifier, &QSocketNotifier::activated, this, [this, fd, notifier] { onRequest(fd, notifier); });
     }
+}
+
+// Answers the line of a connection (a request to come forward, or the question what runs), then
+// hangs up; a connection that says something else, or too much without a line end, is hung up on.
+void SingleInstance::onRequest(int fd, QSocketNotifier *notifier)
+{
+    QByteArray said = notifier->property("said").toByteArray();
+    char buf[kMaxAnswer + 1];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n > 0)
+        said.append(buf, qsizetype(n));
+    const qsizetype end = said.indexOf('\n');
+    if (n > 0 && end < 0 && said.size() <= kMaxAnswer) {
+        notifier->setProperty("said", said);
+        return;
+    }
+    const QByteArray line = end < 0 ? QByteArray() : said.left(end).trimmed();
+    const bool ask = line == kAsk;
+    if (line == kRequest || ask) {
+        const char *answer = m_headless  ? kHeadless
+            : ask                        ? kWindow
+            : m_activate && m_activate() ? kShown
+                                         : kNotShown;
+        writeAll(fd, QByteArray(answer) + '\n', QDeadlineTimer(kAnswerMs));
+    }
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+    ::close(fd);
 }

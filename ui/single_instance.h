@@ -4,7 +4,7 @@
 #include <QString>
 #include <functional>
 
-class QLocalServer;
+class QSocketNotifier;
 
 // One panel per user and settings store. Two panels on one store would fight over its file and over
 // the serial port, so a second copy asks the running one to come to the front and leaves. The key
@@ -15,6 +15,10 @@ class QLocalServer;
 // user's and not a link. A socket there whose listener runs under another user id is not taken for
 // a copy, and an answer is read up to a few bytes within one deadline, so nothing another user
 // does keeps the panel from starting or holds its start-up.
+//
+// The socket is served in plain system calls and a socket notifier: Qt's network module, and the
+// nine libraries it brings, would cost the panel about 2 MiB of memory and part of its start-up
+// for this one socket.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -26,7 +30,7 @@ public:
     };
 
     explicit SingleInstance(const QString &storePath, QObject *parent = nullptr);
-    ~SingleInstance() override;
+    ~SingleInstance() override; // stops serving and removes the socket
 
     // The local server's socket for a user's store: a hash of the store's path, in the folder of
     // socketFolder().
@@ -69,11 +73,13 @@ private:
     Asked askRunningCopy(const char *request);
     bool serve();
     void onConnection();
+    void onRequest(int fd, QSocketNotifier *notifier);
 
     QString m_name;
     QString m_answer;
     QString m_problem;
-    QLocalServer *m_server = nullptr;
+    int m_serverFd = -1;
+    QSocketNotifier *m_serverNotifier = nullptr;
     std::function<bool()> m_activate;
     bool m_headless = false;
 };

@@ -1,7 +1,5 @@
 #include "watch/transmitter_watch.h"
 
-#include <QRegularExpression>
-
 bool WatchState::anyAlarm() const
 {
     for (bool on : alarms) {
@@ -18,15 +16,48 @@ TransmitterWatch::TransmitterWatch(QObject *parent)
     qRegisterMetaType<WatchState>();
 }
 
+namespace {
+
+// Reads 1 to `most` ASCII digits at `at` and moves past them; -1 when there are none.
+qint64 readNumber(QStringView text, qsizetype &at, int most)
+{
+    qint64 value = 0;
+    int digits = 0;
+    while (at < text.size() && digits < most && text[at] >= u'0' && text[at] <= u'9') {
+        value = value * 10 + (text[at].unicode() - u'0');
+        ++at;
+        ++digits;
+    }
+    return digits > 0 ? value : -1;
+}
+
+bool readLetters(QStringView text, qsizetype &at, QLatin1String letters)
+{
+    if (!text.mid(at).startsWith(letters))
+        return false;
+    at += letters.size();
+    return true;
+}
+
+} // namespace
+
+// "<days>D:<hours>H:<minutes>M", 1 to 7, 2 and 2 ASCII digits, nothing before and nothing after but
+// one line end. Read by hand: a regular expression here would bring the expression library's
+// pages and its compiled code into the panel's memory for this one pattern.
 std::optional<qint64> TransmitterWatch::uptimeMinutes(QStringView text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,7})D:(\\d{1,2})H:(\\d{1,2})M$"));
-    const QRegularExpressionMatch m = pattern.match(text.toString());
-    if (!m.hasMatch())
+    qsizetype at = 0;
+    const qint64 days = readNumber(text, at, 7);
+    if (days < 0 || !readLetters(text, at, QLatin1String("D:")))
         return std::nullopt;
-    const qint64 days = m.capturedView(1).toLongLong();
-    const qint64 hours = m.capturedView(2).toLongLong();
-    const qint64 minutes = m.capturedView(3).toLongLong();
+    const qint64 hours = readNumber(text, at, 2);
+    if (hours < 0 || !readLetters(text, at, QLatin1String("H:")))
+        return std::nullopt;
+    const qint64 minutes = readNumber(text, at, 2);
+    if (minutes < 0 || !readLetters(text, at, QLatin1String("M")))
+        return std::nullopt;
+    if (at < text.size() && !(at + 1 == text.size() && text[at] == u'\n'))
+        return std::nullopt;
     if (hours >= 24 || minutes >= 60)
         return std::nullopt;
     return (days * 24 + hours) * 60 + minutes;

@@ -54,12 +54,18 @@ void Table::addMissing(const QString &what, const QString &why, const QString &t
     m_rows.push_back({ what, why, target, false, false });
 }
 
+void Table::addInfo(const QString &what, const QString &figure, const QString &role)
+{
+    m_rows.push_back({ what, figure, role, true, true, false });
+}
+
 QString Table::markdown() const
 {
     QStringList out;
     out << QStringLiteral("| What | Figure | Target | Met |") << QStringLiteral("| --- | --- | --- | --- |");
     for (const Row &r : m_rows) {
         const QString met = !r.measured ? QStringLiteral("not measured")
+            : !r.judged                 ? QStringLiteral("-")
             : r.met                     ? QStringLiteral("yes")
                                         : QStringLiteral("NO");
         out << QStringLiteral("| %1 | %2 | %3 | %4 |").arg(r.what, r.figure, r.target, met);

@@ -20,6 +20,7 @@ struct Row {
     QString target;
     bool met = false;
     bool measured = true; // false: the figure could not be taken (the reason stands in `figure`)
+    bool judged = true; // false: a figure for reference, held against no target ("-")
 };
 
 class Table
@@ -28,6 +29,8 @@ public:
     void add(const QString &what, double value, const QString &unit, double limit, const QString &note = {});
     void addText(const QString &what, const QString &figure, const QString &target, bool met);
     void addMissing(const QString &what, const QString &why, const QString &target);
+    // A figure given for comparison only; `role` stands in the target column.
+    void addInfo(const QString &what, const QString &figure, const QString &role);
     // Markdown, so the same text goes into the results document.
     QString markdown() const;
     bool allMet() const;

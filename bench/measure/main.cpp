@@ -1,7 +1,9 @@
 // panel_measure: starts the simulator and the panel (with the probe loaded) and measures what the
 // operator would notice: start-up time to the shown window with the link open, resident memory of
 // the idle window, idle CPU with auto-read on, and the longest event-loop stalls during the two
-// downloads and a flood of reports. Prints a Markdown table of figures against their targets.
+// downloads and a flood of reports. The start-ups alternate with those of a bare Qt window started the
+// same way, and the panel's time and memory are also given as multiples of the bare window's.
+// Prints a Markdown table of figures against their targets.
 #include "bench/bench_home.h"
 #include "bench/measure/figures.h"
 #include "bench/measure/proc_stats.h"
@@ -29,8 +31,10 @@ namespace {
 struct Config {
     QString platform;
     QString label;
-    QString simPath, panelPath, probePath;
+    QString simPath, panelPath, barePath, probePath;
     int startupRuns = 10;
+    int settleMs = 3000;
+    bool priorRun = false; // each panel start-up on a store and history an earlier run left
     int idleSeconds = 60;
     int floodReports = 2000;
 };
@@ -55,11 +59,14 @@ std::unique_ptr<TestStoreHome> storeFor(const QString &linkPath)
     return home;
 }
 
-std::unique_ptr<PanelRun> launch(const Tools &t, const TestStoreHome &home, QString *error)
+// Starts `program` (the panel, or the bare window it is compared with) with the probe, on the
+// tool's platform, in the store folder `home`.
+std::unique_ptr<PanelRun> launch(
+    const Tools &t, const QString &program, const TestStoreHome &home, QString *error)
 {
     const QProcessEnvironment env = panelEnvironment(home.configHome(), home.homeFolder(), t.config.platform);
     auto run = std::make_unique<PanelRun>(
-        t.config.panelPath, t.config.probePath, home.path() + QLatin1String("/probe.sock"), env);
+        program, t.config.probePath, home.path() + QLatin1String("/probe.sock"), env);
     if (!run->start(error))
         return nullptr;
     return run;
@@ -87,50 +94,158 @@ void reportMessages(const PanelRun &run)
     }
 }
 
+// One start-up of the panel or of the bare window: from launch to the window on screen, and the
+// resident memory once it has settled.
+struct StartUp {
+    double shownMs = 0; // launch to the window on screen
+    double appMs = 0; // launch to QApplication
+    double rssMiB = 0; // resident memory after the settling time
+    QString base; // which event marked the window as shown
+    bool linkOpen = false;
+};
+
+// The start-ups of one program over the runs.
+struct StartUps {
+    std::vector<double> shown, app, rss;
+    QSet<QString> bases;
+    int linkOpen = 0;
+
+    void add(const StartUp &s)
+    {
+        shown.push_back(s.shownMs);
+        app.push_back(s.appMs);
+        rss.push_back(s.rssMiB);
+        bases.insert(s.base);
+        linkOpen += s.linkOpen ? 1 : 0;
+    }
+};
+
+// Starts the panel on `home` once and closes it, so that the next start finds the store and the
+// history file as an operator's earlier run left them.
+bool runBefore(const Tools &t, const TestStoreHome &home)
+{
+    QString error;
+    const auto run = launch(t, t.config.panelPath, home, &error);
+    if (!run || !shownAt(*run, 10000)) {
+        note(QStringLiteral("the panel did not come up for its earlier run: ") + error);
+        return false;
+    }
+    run->stop();
+    QThread::msleep(200); // let the simulator see the line close before the next run
+    return true;
+}
+
+std::optional<StartUp> startOnce(const Tools &t, const QString &program)
+{
+    const auto home = storeFor(t.sim.linkPath());
+    if (home && t.config.priorRun && program == t.config.panelPath && !runBefore(t, *home))
+        return std::nullopt;
+    QString error;
+    const auto run = home ? launch(t, program, *home, &error) : nullptr;
+    if (!run) {
+        note(error);
+        return std::nullopt;
+    }
+    const auto at = shownAt(*run, 10000);
+    if (!at) {
+        note(QStringLiteral("the window was not shown: ") + QString::fromLocal8Bit(run->stderrText()));
+        reportMessages(*run);
+        return std::nullopt;
+    }
+    StartUp s;
+    s.shownMs = double(at->first - run->launchedNs()) / 1e6;
+    s.base = at->second;
+    s.appMs = double(PanelRun::lineTime(run->lines().constFirst()) - run->launchedNs()) / 1e6;
+    s.linkOpen = proc_stats::hasOpen(run->pid(), t.sim.devicePath());
+    waitFor([] { return false; }, t.config.settleMs); // first reports, fonts, caches
+    s.rssMiB = proc_stats::statusMiB(run->pid(), "VmRSS");
+    reportMessages(*run);
+    run->stop();
+    QThread::msleep(200); // let the simulator see the line close before the next run
+    return s;
+}
+
+// The panel's start-ups, each beside one of the bare window's: the two alternate (which goes first
+// alternates too), so that a change in the machine's load touches both alike.
 void measureStartup(const Tools &t, figures::Table &table)
 {
-    std::vector<double> shown, app;
-    QSet<QString> bases; // which event marked the window as shown
-    int linkOpen = 0;
+    StartUps panel, bare;
+    std::vector<double> timeRatios, memoryRatios; // of the start-ups run side by side
     for (int i = 0; i < t.config.startupRuns; ++i) {
-        const auto home = storeFor(t.sim.linkPath());
-        QString error;
-        const auto run = home ? launch(t, *home, &error) : nullptr;
-        if (!run) {
-            note(error);
-            continue;
+        std::optional<StartUp> p, b;
+        if (i % 2 == 0) {
+            p = startOnce(t, t.config.panelPath);
+            b = startOnce(t, t.config.barePath);
+        } else {
+            b = startOnce(t, t.config.barePath);
+            p = startOnce(t, t.config.panelPath);
         }
-        const auto at = shownAt(*run, 10000);
-        if (!at) {
-            note(QStringLiteral("the window was not shown: ") + QString::fromLocal8Bit(run->stderrText()));
-            reportMessages(*run);
-            continue;
+        if (p)
+            panel.add(*p);
+        if (b)
+            bare.add(*b);
+        if (p && b) {
+            timeRatios.push_back(p->shownMs / b->shownMs);
+            memoryRatios.push_back(p->rssMiB / b->rssMiB);
         }
-        shown.push_back(double(at->first - run->launchedNs()) / 1e6);
-        bases.insert(at->second);
-        app.push_back(double(PanelRun::lineTime(run->lines().constFirst()) - run->launchedNs()) / 1e6);
-        if (proc_stats::hasOpen(run->pid(), t.sim.devicePath()))
-            ++linkOpen;
-        reportMessages(*run);
-        run->stop();
-        QThread::msleep(200); // let the simulator see the line close before the next run
     }
     const QString where = t.config.label;
-    if (shown.empty()) {
+    if (panel.shown.empty()) {
         table.addMissing(QStringLiteral("Start-up to window shown, ") + where,
             QStringLiteral("the window never came up"), QStringLiteral("< 300 ms median"));
         return;
     }
-    const figures::Summary s = figures::summarize(shown);
-    const figures::Summary a = figures::summarize(app);
+    const figures::Summary s = figures::summarize(panel.shown);
+    const figures::Summary a = figures::summarize(panel.app);
     table.add(QStringLiteral("Start-up to window shown, %1 (median of %2)").arg(where).arg(s.count), s.median,
         QStringLiteral("ms"), 300,
         QStringLiteral("min %1, p90 %2, max %3; QApplication reached after %4; shown = first %5")
             .arg(figures::format(s.min), figures::format(s.p90), figures::format(s.max),
-                figures::format(a.median), QStringList(bases.values()).join('/')));
+                figures::format(a.median), QStringList(panel.bases.values()).join('/')));
     table.addText(QStringLiteral("Link open on the simulator when shown, ") + where,
-        QStringLiteral("%1 of %2 runs").arg(linkOpen).arg(s.count), QStringLiteral("every run"),
-        linkOpen == s.count);
+        QStringLiteral("%1 of %2 runs").arg(panel.linkOpen).arg(s.count), QStringLiteral("every run"),
+        panel.linkOpen == s.count);
+
+    const QString beside = QStringLiteral("bare Qt window (QMainWindow + one button)");
+    if (bare.shown.empty()) {
+        table.addMissing(QStringLiteral("Start-up beside a %1, ").arg(beside) + where,
+            QStringLiteral("the bare window never came up"), QStringLiteral("< 1.25 times"));
+        return;
+    }
+    const figures::Summary bs = figures::summarize(bare.shown);
+    const figures::Summary ba = figures::summarize(bare.app);
+    table.addInfo(
+        QStringLiteral("Start-up to window shown, %1, %2 (median of %3, interleaved with the panel's)")
+            .arg(beside, where)
+            .arg(bs.count),
+        QStringLiteral("%1 ms (min %2, p90 %3, max %4; QApplication reached after %5; shown = first %6)")
+            .arg(figures::format(bs.median), figures::format(bs.min), figures::format(bs.p90),
+                figures::format(bs.max), figures::format(ba.median),
+                QStringList(bare.bases.values()).join('/')),
+        QStringLiteral("(yardstick)"));
+    const figures::Summary pairs = figures::summarize(timeRatios);
+    table.add(QStringLiteral("Start-up beside the bare window, ") + where, s.median / bs.median,
+        QStringLiteral("times"), 1.25,
+        QStringLiteral("ratio of the medians; the %1 pairs' own ratios: median %2, min %3, max %4")
+            .arg(pairs.count)
+            .arg(figures::format(pairs.median, 2), figures::format(pairs.min, 2),
+                figures::format(pairs.max, 2)));
+
+    const figures::Summary pm = figures::summarize(panel.rss);
+    const figures::Summary bm = figures::summarize(bare.rss);
+    const QString settle = figures::format(t.config.settleMs / 1000.0, 0);
+    table.addInfo(QStringLiteral("Resident memory %1 s after shown, panel / bare window, %2 (medians)")
+                      .arg(settle, where),
+        QStringLiteral("%1 MiB / %2 MiB (panel min %3, max %4; bare min %5, max %6)")
+            .arg(figures::format(pm.median), figures::format(bm.median), figures::format(pm.min),
+                figures::format(pm.max), figures::format(bm.min), figures::format(bm.max)),
+        QStringLiteral("(yardstick)"));
+    const figures::Summary memoryPairs = figures::summarize(memoryRatios);
+    table.add(QStringLiteral("Resident memory beside the bare window, ") + where, pm.median / bm.median,
+        QStringLiteral("times"), 1.1,
+        QStringLiteral("ratio of the medians; the pairs' own ratios: median %1, min %2, max %3")
+            .arg(figures::format(memoryPairs.median, 3), figures::format(memoryPairs.min, 3),
+                figures::format(memoryPairs.max, 3)));
 }
 
 // Runs `action` with the heartbeat on and returns the probe's stall figures (ms), or nothing.
@@ -267,7 +382,7 @@ void measureRunning(const Tools &t, figures::Table &table)
     const QString where = t.config.label;
     const auto home = storeFor(t.sim.linkPath());
     QString error;
-    const auto run = home ? launch(t, *home, &error) : nullptr;
+    const auto run = home ? launch(t, t.config.panelPath, *home, &error) : nullptr;
     if (!run || !shownAt(*run, 10000)) {
         note(QStringLiteral("the panel did not come up for the long run: ") + error);
         table.addMissing(
@@ -275,7 +390,7 @@ void measureRunning(const Tools &t, figures::Table &table)
         return;
     }
     const qint64 pid = run->pid();
-    waitFor([] { return false; }, 3000); // settle: first reports, fonts, caches
+    waitFor([] { return false; }, t.config.settleMs); // first reports, fonts, caches
 
     const double rssShown = proc_stats::statusMiB(pid, "VmRSS");
     const QJsonObject before = t.sim.state();
@@ -374,15 +489,25 @@ int main(int argc, char **argv)
         QStringLiteral("S"), QStringLiteral("60"));
     const QCommandLineOption reports(QStringLiteral("flood-reports"),
         QStringLiteral("Reports in the flood (2000)."), QStringLiteral("N"), QStringLiteral("2000"));
+    const QCommandLineOption startupOnly(QStringLiteral("startup-only"),
+        QStringLiteral("Measure the start-ups beside the bare window only, not the running window."));
+    const QCommandLineOption priorRun(QStringLiteral("prior-run"),
+        QStringLiteral(
+            "Start and close the panel once on each store before its timed start-up: the "
+            "everyday start, on the store and history an earlier run left, instead of the first."));
     const QCommandLineOption markdown(
         QStringLiteral("markdown"), QStringLiteral("Also write the table to FILE."), QStringLiteral("FILE"));
     const QCommandLineOption panel(QStringLiteral("panel"), QStringLiteral("The panel program."),
         QStringLiteral("PATH"), QStringLiteral(VALTRONA_PANEL_PATH));
+    const QCommandLineOption bare(QStringLiteral("bare"),
+        QStringLiteral("The bare Qt window the panel is compared with."), QStringLiteral("PATH"),
+        QStringLiteral(VALTRONA_BARE_PATH));
     const QCommandLineOption sim(QStringLiteral("sim"), QStringLiteral("The simulator program."),
         QStringLiteral("PATH"), QStringLiteral(VALTRONA_SIM_PATH));
     const QCommandLineOption probe(QStringLiteral("probe"), QStringLiteral("The probe library."),
         QStringLiteral("PATH"), QStringLiteral(VALTRONA_PROBE_PATH));
-    parser.addOptions({ platform, label, runs, idle, reports, markdown, panel, sim, probe });
+    parser.addOptions(
+        { platform, label, runs, idle, reports, startupOnly, priorRun, markdown, panel, bare, sim, probe });
     parser.process(app);
 
     Config config;
@@ -390,11 +515,13 @@ int main(int argc, char **argv)
     config.label = parser.isSet(label) ? parser.value(label) : config.platform;
     config.simPath = parser.value(sim);
     config.panelPath = parser.value(panel);
+    config.barePath = parser.value(bare);
+    config.priorRun = parser.isSet(priorRun);
     config.probePath = parser.value(probe);
     config.startupRuns = std::max(1, parser.value(runs).toInt());
     config.idleSeconds = std::max(1, parser.value(idle).toInt());
     config.floodReports = std::max(1, parser.value(reports).toInt());
-    for (const QString &path : { config.simPath, config.panelPath, config.probePath }) {
+    for (const QString &path : { config.simPath, config.panelPath, config.barePath, config.probePath }) {
         if (!QFile::exists(path)) {
             note(path + QStringLiteral(" is missing; build it first"));
             return 2;
@@ -413,7 +540,8 @@ int main(int argc, char **argv)
 
     figures::Table table;
     measureStartup(tools, table);
-    measureRunning(tools, table);
+    if (!parser.isSet(startupOnly))
+        measureRunning(tools, table);
     simulator.stop();
 
     const QString text = table.markdown();

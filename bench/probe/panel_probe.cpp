@@ -2,7 +2,9 @@
 // own. It does nothing unless VALTRONA_PANEL_PROBE names the tool's socket. Lines it sends, times
 // in CLOCK_MONOTONIC nanoseconds:
 //   hello <pid> <t>            QApplication is being constructed
-//   show <t> / exposed <t>     the main window got its Show event / its window was first exposed
+//   show <t> / exposed <t>     the main window (the first QMainWindow shown: the panel's Form1, or
+//                              the bare window the tool compares it with) got its Show event / its
+//                              window was first exposed
 //   painted <t>                the main window's first paint began
 //   message <text>             a message box came up (start-up trouble shows here)
 //   progress <value> <t>       ProgressBar1 changed
@@ -91,7 +93,7 @@ private:
             m_channel.send("message " + w->property("text").toString().toUtf8().replace('\n', ' '));
             return;
         }
-        if (m_form || w->objectName() != QLatin1String("Form1"))
+        if (m_form || !w->inherits("QMainWindow"))
             return;
         m_form = w;
         m_channel.send("show " + number(monotonicNs()));
