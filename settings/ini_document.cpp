@@ -60,10 +60,18 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
             }
         }
         if (inQuotes) {
+            // Cut at the first line break instead. A '\' left last on the cut line would escape the
+            // line break a save writes after it, as one ending the file would.
             line.unclosedQuote = true;
+            line.escapeAtEnd = false;
             i = pos;
-            while (i < n && d.at(i) != '\n' && d.at(i) != '\r')
+            while (i < n && d.at(i) != '\n' && d.at(i) != '\r') {
+                if (d.at(i) == '\\' && (i + 1 == n || d.at(i + 1) == '\n' || d.at(i + 1) == '\r'))
+                    line.escapeAtEnd = true;
+                else if (d.at(i) == '\\')
+                    ++i;
                 ++i;
+            }
         }
     }
     line.contentEnd = i;

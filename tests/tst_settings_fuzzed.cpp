@@ -45,10 +45,17 @@ void TestSettingsFuzzed::saveAfterTypo_data()
     // A '\' as the last character: a save's line break after it must not become a continued line,
     // which took the next group's blank line into the value and grew the file at every save.
     QTest::newRow("backslash ending the file, a key added by hand")
-        << QByteArray("[Ports]\nCOM2=/dev/ttyS3\n[ValtronaAmp%2B]\nTreble=6\nNote=typed by hand \\") << true << 6
-        << QStringLiteral("/dev/ttyS3");
+        << QByteArray("[Ports]\nCOM2=/dev/ttyS3\n[ValtronaAmp%2B]\nTreble=6\nNote=typed by hand \\") << true
+        << 6 << QStringLiteral("/dev/ttyS3");
     QTest::newRow("backslash ending the file, another group after the record")
         << QByteArray("[ValtronaAmp%2B]\nTreble=7\n[Ports]\nCOM2=/dev/ttyS3\\") << true << 7
+        << QStringLiteral("/dev/ttyS3");
+    // A quote that never closes after a '\' ending a line: the line is cut at that line break, and
+    // the '\' left last on it must not take in the line break a save writes after it either.
+    QTest::newRow("group name ending in a backslash, then an unclosed quote")
+        << QByteArray("[Ports]\nCOM2=/dev/ttyS3\n[]\\\n\"") << false << 8 << QStringLiteral("/dev/ttyS3");
+    QTest::newRow("value ending in a backslash, then an unclosed quote")
+        << QByteArray("[ValtronaAmp%2B]\nTreble=2\nNote=a\\\n\"b\n[Ports]\nCOM2=/dev/ttyS3\n") << false << 2
         << QStringLiteral("/dev/ttyS3");
     // Not a typo: a quoted value may run over lines, and the lines after it still count.
     QTest::newRow("quote closed on a later line")
