@@ -5,6 +5,7 @@
 #include "support/test_env.h"
 
 #include "settings/durable_file.h"
+#include "settings/parsed_file.h"
 #include "settings/record.h"
 #include "settings/store.h"
 #include "settings/table.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -62,6 +64,7 @@ QByteArray seededStore()
 void BM_SaveSettings(benchmark::State &state)
 {
     SettingsRecord &record = settingsRecord();
+    const ParsedFile::Statistics before = SettingsStore::instance().fileStatistics();
     for (auto _ : state) {
         record.AutoRead = !record.AutoRead;
         if (!SaveSettings()) {
@@ -69,6 +72,43 @@ void BM_SaveSettings(benchmark::State &state)
             break;
         }
     }
+    const ParsedFile::Statistics after = SettingsStore::instance().fileStatistics();
+    state.counters["reads"]
+        = benchmark::Counter(double(after.reads - before.reads), benchmark::Counter::kAvgIterations);
+    state.counters["parses"]
+        = benchmark::Counter(double(after.parses - before.parses), benchmark::Counter::kAvgIterations);
+}
+
+// One look at the store, as each port check and each entry of the setup list makes, for the three
+// ways it can go: the file's identity vouches for the parsed copy (a stat), the file changed too
+// recently for that (read and compared), and what every look cost before the parsed copy was kept
+// (read and parsed).
+enum class Look { Settled, Recent, ReadAndParse };
+void BM_StoreLook(benchmark::State &state, QString path, Look look)
+{
+    ParsedFile file;
+    if (file.current(path).result != durable_file::ReadResult::Read) {
+        state.SkipWithError("the copy of the store could not be read");
+        return;
+    }
+    const ParsedFile::Version first = file.current(path);
+    for (auto _ : state) {
+        if (look == Look::ReadAndParse) {
+            QByteArray bytes;
+            QString error;
+            durable_file::readAll(path, &bytes, &error);
+            benchmark::DoNotOptimize(IniDocument::parse(bytes));
+            continue;
+        }
+        if (look == Look::Recent)
+            file.replaced(path, first.bytes, first.doc);
+        benchmark::DoNotOptimize(
+            file.current(path).doc.value(QStringLiteral("Ports"), QStringLiteral("COM1")));
+    }
+    state.counters["reads"]
+        = benchmark::Counter(double(file.statistics().reads), benchmark::Counter::kAvgIterations);
+    state.counters["parses"]
+        = benchmark::Counter(double(file.statistics().parses), benchmark::Counter::kAvgIterations);
 }
 
 // The same bytes through the store's durable writer alone, beside the store: the save without
@@ -179,6 +219,19 @@ int main(int argc, char **argv)
     withStatistics(benchmark::RegisterBenchmark("BM_SaveSettings", BM_SaveSettings), repetitions);
     withStatistics(benchmark::RegisterBenchmark("BM_LoadSettings", BM_LoadSettings), repetitions);
     const QString folder = QFileInfo(file).absolutePath();
+
+    // A copy of the store whose last change lies far enough back for its identity to vouch for it.
+    const QString aged = folder + QLatin1String("/aged-copy.ini");
+    QFile::remove(aged);
+    if (!QFile::copy(file, aged))
+        return 1;
+    QThread::msleep(ParsedFile::kSettleNs / 1000000 + 200);
+    for (const auto &[name, look] : { std::pair { "BM_StoreLook/settled", Look::Settled },
+             std::pair { "BM_StoreLook/recent", Look::Recent },
+             std::pair { "BM_StoreLook/read_and_parse", Look::ReadAndParse } }) {
+        benchmark::RegisterBenchmark(name, BM_StoreLook, aged, look)->Unit(benchmark::kMicrosecond);
+    }
+
     withStatistics(benchmark::RegisterBenchmark("BM_DurableReplace", BM_DurableReplace, folder), repetitions);
     withStatistics(benchmark::RegisterBenchmark("BM_DiskFloor", BM_DiskFloor, folder, true), repetitions);
     withStatistics(

@@ -192,8 +192,34 @@ SystemCalls &systemCalls()
     return calls;
 }
 
-ReadResult readAll(const QString &path, QByteArray *bytes, QString *error)
+namespace {
+
+FileIdentity identityFrom(const struct stat &st)
 {
+    FileIdentity identity;
+    identity.exists = true;
+    identity.device = quint64(st.st_dev);
+    identity.inode = quint64(st.st_ino);
+    identity.size = qint64(st.st_size);
+    identity.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    identity.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return identity;
+}
+
+} // namespace
+
+FileIdentity identityOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return identityFrom(st);
+}
+
+ReadResult readAll(const QString &path, QByteArray *bytes, QString *error, FileIdentity *identity)
+{
+    if (identity)
+        *identity = {};
     bytes->clear();
     const QByteArray native = QFile::encodeName(path);
     // Not blocking: opening a named pipe for reading would otherwise wait for a writer.
@@ -211,6 +237,8 @@ ReadResult readAll(const QString &path, QByteArray *bytes, QString *error)
             = QStringLiteral("%1 could not be read (%2)").arg(QDir::toNativeSeparators(path), reason(errno));
         return ReadResult::Failed;
     }
+    if (identity)
+        *identity = identityFrom(st);
     if (const QString refused = refusal(path, st); !refused.isEmpty()) {
         *error = refused;
         return ReadResult::Failed;
@@ -261,6 +289,12 @@ QString replacedFile(const QString &path, QString *error)
 
 bool replace(const QString &path, const QByteArray &bytes, QString *error)
 {
+    return replaceUnlessChanged(path, bytes, {}, error) == ReplaceResult::Replaced;
+}
+
+ReplaceResult replaceUnlessChanged(
+    const QString &path, const QByteArray &bytes, const std::function<bool()> &unchanged, QString *error)
+{
     // A store reached through a symbolic link (kept in a folder of the operator's choice) is
     // replaced where it lies, so that the link goes on leading to it. A store with a second hard
     // link cannot be kept so: the rename that makes a save all or nothing gives the name a new
@@ -268,11 +302,11 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
     // link and lose the all or nothing, which matters more.
     const QString file = replacedFile(path, error);
     if (file.isEmpty())
-        return false;
+        return ReplaceResult::Failed;
     const QFileInfo info(file);
     const QString folder = info.absolutePath();
     if (!makeFolders(folder, error))
-        return false;
+        return ReplaceResult::Failed;
 
     const QString shown = QDir::toNativeSeparators(path);
     QByteArray temp
@@ -281,13 +315,13 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
     if (fd.get() < 0) {
         *error = QStringLiteral("no new file could be made in the folder %1 (%2)")
                      .arg(QDir::toNativeSeparators(folder), reason(errno));
-        return false;
+        return ReplaceResult::Failed;
     }
     auto fail = [&](const QString &what, int err) {
         *error = what.arg(shown, reason(err));
         fd.close();
         ::unlink(temp.constData());
-        return false;
+        return ReplaceResult::Failed;
     };
 
     // Held until the temporary file is closed: the stale-temporary cleaning of other saves leaves it.
@@ -303,7 +337,7 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
         *error = refusal(file, old);
         fd.close();
         ::unlink(temp.constData());
-        return false;
+        return ReplaceResult::Failed;
     }
     if (runningAsRoot()) {
         struct stat owner;
@@ -324,6 +358,10 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
         return fail(QStringLiteral("%1 could not be flushed to disk (%2)"), errno);
     if (fd.close() != 0)
         return fail(QStringLiteral("writing %1 failed (%2)"), errno);
+    if (unchanged && !unchanged()) {
+        ::unlink(temp.constData());
+        return ReplaceResult::Changed;
+    }
     if (systemCalls().rename(temp.constData(), target.constData()) != 0)
         return fail(QStringLiteral("%1 could not be replaced (%2)"), errno);
     removeStaleTemporaries(folder, info.fileName());
@@ -333,9 +371,9 @@ bool replace(const QString &path, const QByteArray &bytes, QString *error)
     if (dir.get() >= 0 && systemCalls().fsync(dir.get()) != 0 && errno != EINVAL) {
         *error = QStringLiteral("the folder %1 could not be flushed to disk (%2)")
                      .arg(QDir::toNativeSeparators(folder), reason(errno));
-        return false;
+        return ReplaceResult::Failed;
     }
-    return true;
+    return ReplaceResult::Replaced;
 }
 
 } // namespace durable_file

@@ -40,16 +40,14 @@ QString SettingsStore::filePath() const
 bool SettingsStore::load(SettingsRecord &record)
 {
     const QString path = filePath();
-    QByteArray bytes;
-    QString error;
-    const durable_file::ReadResult read = durable_file::readAll(path, &bytes, &error);
-    const IniDocument doc = IniDocument::parse(bytes);
+    const ParsedFile::Version &file = m_file.current(path);
+    const IniDocument &doc = file.doc;
     readRecord(doc, record);
 
-    if (read == durable_file::ReadResult::Failed) {
+    if (file.result == durable_file::ReadResult::Failed) {
         emit loadProblem(QStringLiteral("The settings could not be loaded: %1. The built-in defaults are "
                                         "used.")
-                             .arg(error));
+                             .arg(file.error));
         return false;
     }
     if (doc.isDamaged()) {
@@ -90,59 +88,83 @@ void SettingsStore::writeRecord(IniDocument &doc, const SettingsRecord &record)
 
 bool SettingsStore::save(const SettingsRecord &record)
 {
-    const QString path = filePath();
-    IniDocument doc;
-    if (!readForRewrite(path, doc))
-        return false;
-    writeRecord(doc, record);
-
-    QString error;
-    const bool ok = durable_file::replace(path, doc.toBytes(), &error);
-    noteSaveResult(ok, error);
-    return ok;
+    return rewrite([&record](IniDocument &doc) {
+        writeRecord(doc, record);
+        return true;
+    });
 }
 
 QString SettingsStore::groupValue(const QString &group, const QString &key, const QString &fallback) const
 {
-    QByteArray bytes;
-    QString error;
-    if (durable_file::readAll(filePath(), &bytes, &error) != durable_file::ReadResult::Read)
+    const ParsedFile::Version &file = m_file.current(filePath());
+    if (file.result != durable_file::ReadResult::Read)
         return fallback;
-    return IniDocument::parse(bytes).value(group, key, fallback);
+    return file.doc.value(group, key, fallback);
 }
 
 bool SettingsStore::addMissingGroupKeys(
     const QString &group, const QList<QPair<QString, QString>> &keysAndValues)
 {
-    const QString path = filePath();
-    IniDocument doc;
-    if (!readForRewrite(path, doc))
-        return false;
-    IniDocument::Entries missing;
-    for (const auto &entry : keysAndValues) {
-        if (!doc.contains(group, entry.first))
-            missing.append(entry);
-    }
-    if (missing.isEmpty())
+    return rewrite([&](IniDocument &doc) {
+        IniDocument::Entries missing;
+        for (const auto &entry : keysAndValues) {
+            if (!doc.contains(group, entry.first))
+                missing.append(entry);
+        }
+        if (missing.isEmpty())
+            return false;
+        doc.appendKeys(group, missing);
         return true;
-    doc.appendKeys(group, missing);
-    QString error;
-    const bool ok = durable_file::replace(path, doc.toBytes(), &error);
-    noteSaveResult(ok, error);
-    return ok;
+    });
 }
 
-bool SettingsStore::readForRewrite(const QString &path, IniDocument &doc)
+bool SettingsStore::rewrite(const std::function<bool(IniDocument &)> &change)
 {
-    QByteArray bytes;
-    QString error;
-    if (durable_file::readAll(path, &bytes, &error) == durable_file::ReadResult::Failed) {
+    const QString path = filePath();
+    for (int attempt = 1; attempt <= kSaveAttempts; ++attempt) {
+        const ParsedFile::Version &base = m_file.current(path);
+        if (!rewritable(path, base))
+            return false;
+        const quint64 generation = base.generation;
+        IniDocument doc = base.doc;
+        if (!change(doc))
+            return true;
+        const QByteArray bytes = doc.toBytes();
+
+        // The file may have been edited by hand since it was read, long ago perhaps: it is looked
+        // at again once the new file is ready, and a change found there starts the save again from
+        // the edited file, so that the edit is kept and this save's keys go over it.
+        auto unchanged = [&] {
+            if (m_beforeRenameCheck)
+                m_beforeRenameCheck();
+            return m_file.current(path).generation == generation;
+        };
+        QString error;
+        const durable_file::ReplaceResult result
+            = durable_file::replaceUnlessChanged(path, bytes, unchanged, &error);
+        if (result == durable_file::ReplaceResult::Changed)
+            continue;
+        const bool ok = result == durable_file::ReplaceResult::Replaced;
+        if (ok)
+            m_file.replaced(path, bytes, std::move(doc));
+        noteSaveResult(ok, error);
+        return ok;
+    }
+    noteSaveResult(false,
+        QStringLiteral("%1 changed each of the %2 times it was about to be replaced, so it was left as it is")
+            .arg(shown(path))
+            .arg(kSaveAttempts));
+    return false;
+}
+
+bool SettingsStore::rewritable(const QString &path, const ParsedFile::Version &version)
+{
+    if (version.result == durable_file::ReadResult::Failed) {
         // Writing now would throw away the other groups of a file we cannot see.
-        noteSaveResult(false, error);
+        noteSaveResult(false, version.error);
         return false;
     }
-    doc = IniDocument::parse(bytes);
-    return !doc.isDamaged() || setAsideDamaged(path, bytes, doc.firstDamagedLine());
+    return !version.doc.isDamaged() || setAsideDamaged(path, version.bytes, version.doc.firstDamagedLine());
 }
 
 bool SettingsStore::setAsideDamaged(const QString &path, const QByteArray &bytes, int firstDamagedLine)

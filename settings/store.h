@@ -1,9 +1,13 @@
 #pragma once
 
-#include <QObject>
+#include "settings/parsed_file.h"
+
 #include <QList>
+#include <QObject>
 #include <QPair>
 #include <QString>
+
+#include <functional>
 
 struct SettingsRecord;
 class IniDocument;
@@ -13,7 +17,9 @@ class IniDocument;
 // A save replaces the whole file atomically and durably (temporary file, every write checked,
 // fsync, rename, fsync of the folder), so a crash leaves the old record or the new one, and a save
 // that did not put the whole record on disk is reported as failed. Groups other than the record's
-// (Ports, anything added by hand) are kept as they are.
+// (Ports, anything added by hand) are kept as they are. The file is parsed once and read again only
+// when it changed (see ParsedFile); a save checks it once more just before its rename, and a hand
+// edit made meanwhile is taken in, the save's own keys applied over it.
 class SettingsStore : public QObject
 {
     Q_OBJECT
@@ -39,6 +45,15 @@ public:
     bool addMissingGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues);
 
     bool isFailing() const { return m_failing; }
+
+    // How often the file was looked at, read and parsed, for the tests and the benchmarks.
+    const ParsedFile::Statistics &fileStatistics() const { return m_file.statistics(); }
+
+    // How many times a save starts again from a file changed under it before it gives up.
+    static constexpr int kSaveAttempts = 4;
+    // For the tests: run just before a save checks the file for the last time, its temporary file
+    // written, so that a test can change the file there.
+    void setBeforeRenameCheck(std::function<void()> hook) { m_beforeRenameCheck = std::move(hook); }
     QString lastError() const { return m_lastError; }
 
 signals:
@@ -60,12 +75,18 @@ public:
 private:
     SettingsStore() = default;
     void noteSaveResult(bool ok, const QString &error);
-    // Reads the file a save is about to replace; false (and the failure noted) when it exists but
-    // cannot be read, or holds damaged lines and no copy of it could be kept.
-    bool readForRewrite(const QString &path, IniDocument &doc);
+    // Replaces the file with `change` applied to what it holds, the save's check before the rename
+    // included; `change` answers false when it has nothing to write. False (and the failure noted)
+    // when the file exists but cannot be read, holds damaged lines of which no copy could be kept,
+    // or could not be replaced.
+    bool rewrite(const std::function<bool(IniDocument &)> &change);
+    // Whether the file as it stands (`version`) may be written over, the failure noted if not.
+    bool rewritable(const QString &path, const ParsedFile::Version &version);
     // Copies a damaged file aside as "<file>.damaged-<date and time>" and tells where.
     bool setAsideDamaged(const QString &path, const QByteArray &bytes, int firstDamagedLine);
 
+    mutable ParsedFile m_file;
+    std::function<void()> m_beforeRenameCheck;
     bool m_failing = false;
     QString m_lastError;
     QByteArray m_setAsideDigest; // the content last copied aside, and where

@@ -22,6 +22,7 @@ private slots:
     void editedKeyLeadsTheLinkToTheDevice();
     void nameWithoutFolderIsUnderDev();
     void handEditIsSeenWithoutRestart();
+    void portLooksParseTheStoreOnce();
 
 private:
     TestStoreHome *m_home = nullptr;
@@ -137,6 +138,27 @@ void TestPortMap::handEditIsSeenWithoutRestart()
     QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttyFIRST"));
     m_home->writeStore("[Ports]\nCOM5=/dev/ttySECOND\n");
     QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttySECOND"));
+}
+
+// A port check runs every second while the adapter is out, each asking for the device: the store,
+// unchanged, is parsed once for all of them, and once more after a hand edit (of the same size).
+void TestPortMap::portLooksParseTheStoreOnce()
+{
+    auto parses = [] { return SettingsStore::instance().fileStatistics().parses; };
+    m_home->writeStore("[Ports]\nCOM5=/dev/ttyFIRST\n");
+    const quint64 before = parses();
+    QVERIFY(port_map::writeMissingDefaults());
+    for (int tick = 0; tick < 100; ++tick) {
+        for (int port = port_map::kFirstPort; port <= port_map::kLastPort; ++port)
+            QVERIFY(!port_map::devicePath(port).isEmpty());
+    }
+    QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttyFIRST"));
+    QCOMPARE(parses() - before, quint64(1));
+
+    m_home->writeStore(m_home->storeBytes().replace("/dev/ttyFIRST", "/dev/ttyOTHER"));
+    for (int tick = 0; tick < 10; ++tick)
+        QCOMPARE(port_map::devicePath(5), QStringLiteral("/dev/ttyOTHER"));
+    QCOMPARE(parses() - before, quint64(2));
 }
 
 QTEST_GUILESS_MAIN(TestPortMap)

@@ -4,6 +4,7 @@
 // ports map to paths where nothing is.
 #include "ui/frm_setup.h"
 
+#include "settings/store.h"
 #include "support/sim_process.h"
 #include "support/ui/panel_window.h"
 
@@ -386,6 +387,39 @@ private slots:
         QCOMPARE(tip.contains(QLatin1String("not present")), !present);
         if (present) // the link names the simulator's pseudo-terminal it stands for
             QVERIFY2(tip.contains(QFileInfo(path).canonicalFilePath()), qPrintable(tip));
+    }
+
+    // Each opening of the list asks for the device of its eight entries, and each opening of the
+    // dialog loads the store: the file, unchanged, is parsed for none of it. A hand edit of a port
+    // shows at the next opening of the list, parsed once.
+    void listOpeningsParseTheStoreOnce()
+    {
+        startOnFirst();
+        auto parses = [] { return SettingsStore::instance().fileStatistics().parses; };
+        const quint64 before = parses();
+        auto openList = [](QComboBox *combo) {
+            combo->showPopup();
+            if (!waitUntil([combo] { return combo->view()->isVisible(); }, 3000))
+                return false;
+            combo->hidePopup();
+            return waitUntil([combo] { return !combo->view()->isVisible(); }, 3000);
+        };
+        for (int round = 0; round < 3; ++round) {
+            QVERIFY(openSetup());
+            for (int i = 0; i < 4; ++i)
+                QVERIFY(openList(dialog()->combo()));
+            dialog()->findChild<QPushButton *>("Command1")->click();
+            QVERIFY(backToMain());
+        }
+        QCOMPARE(parses() - before, quint64(0));
+
+        const QString moved = absentPath(33);
+        QVERIFY(m_home.writeStore(m_home.storeBytes().replace(absentPath(3).toUtf8(), moved.toUtf8())));
+        QVERIFY(openSetup());
+        QVERIFY(openList(dialog()->combo()));
+        const QString tip = dialog()->combo()->itemData(2, Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(moved), qPrintable(tip));
+        QCOMPARE(parses() - before, quint64(1));
     }
 
     void okSavesTheCloseBoxDoesNot_data()
