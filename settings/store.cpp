@@ -132,6 +132,19 @@ bool SettingsStore::addMissingGroupKeys(
     return ok;
 }
 
+bool SettingsStore::setGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues)
+{
+    const QString path = filePath();
+    IniDocument doc;
+    if (!readForRewrite(path, doc))
+        return false;
+    doc.replaceKeys(group, keysAndValues);
+    QString error;
+    const bool ok = durable_file::replace(path, doc.toBytes(), &error);
+    noteSaveResult(ok, error);
+    return ok;
+}
+
 bool SettingsStore::readForRewrite(const QString &path, IniDocument &doc)
 {
     QByteArray bytes;
