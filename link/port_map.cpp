@@ -66,4 +66,24 @@ bool writeMissingDefaults()
     return SettingsStore::instance().addMissingGroupKeys(kGroup, entries);
 }
 
+bool assignDevice(int port, const QString &device)
+{
+    if (!inRange(port) || device.trimmed().isEmpty())
+        return false;
+    SettingsStore &store = SettingsStore::instance();
+    QByteArray bytes;
+    QString error;
+    const bool read
+        = durable_file::readAll(store.filePath(), &bytes, &error) == durable_file::ReadResult::Read;
+    const IniDocument doc = IniDocument::parse(read ? bytes : QByteArray());
+    // A key the operator left blank stays blank (the usual device): only `port` changes.
+    QList<QPair<QString, QString>> entries;
+    for (int p = kFirstPort; p <= kLastPort; ++p) {
+        const QString key = keyOf(p);
+        const QString value = p == port ? device.trimmed() : doc.value(kGroup, key, defaultDevice(p));
+        entries.append(qMakePair(key, value));
+    }
+    return store.setGroupKeys(kGroup, entries);
+}
+
 } // namespace port_map

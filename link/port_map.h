@@ -20,4 +20,10 @@ QString devicePath(int port);
 // see and edit them. Returns false when the store could not be written.
 bool writeMissingDefaults();
 
+// Puts `device` behind `port`: the group's eight keys are written at once, the others as the store
+// holds them (their defaults where absent), and nothing else of the store, durably as every save.
+// False for a number outside 1 to 8 or an empty device, and when the store could not be written
+// (the store's saveFailed tells the operator).
+bool assignDevice(int port, const QString &device);
+
 } // namespace port_map

@@ -118,6 +118,14 @@ bool SettingsStore::addMissingGroupKeys(
     });
 }
 
+bool SettingsStore::setGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues)
+{
+    return rewrite([&](IniDocument &doc) {
+        doc.replaceKeys(group, keysAndValues);
+        return true;
+    });
+}
+
 bool SettingsStore::rewrite(const std::function<bool(IniDocument &)> &change)
 {
     const QString path = filePath();

@@ -44,6 +44,11 @@ public:
     // present are left untouched. Returns false when the file could not be written.
     bool addMissingGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues);
 
+    // Writes the keys of `group` with the given values, in their order at the group's start, at once
+    // and durably as a save does; every other line of the file (the record's group included) stays
+    // as it is. Returns false, and leaves the file as it was, when the file could not be written.
+    bool setGroupKeys(const QString &group, const QList<QPair<QString, QString>> &keysAndValues);
+
     bool isFailing() const { return m_failing; }
 
     // How often the file was looked at, read and parsed, for the tests and the benchmarks.

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QStatusBar>
+#include <QStyle>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -147,6 +148,30 @@ private slots:
         QCOMPARE(combo->toolTip(), QString("I/O address, 300h is default!"));
         QCOMPARE(label->text(), QString("COM port:"));
         QCOMPARE(label->geometry(), QRect(6, 27, 57, 17));
+
+        // "Devices..." stands in the group's free room under the port box, over none of the others,
+        // with its caption whole inside its bevel.
+        auto *devices = d->findChild<QPushButton *>("Command2");
+        QVERIFY(devices);
+        QCOMPARE(devices->parentWidget(), frame);
+        QCOMPARE(devices->geometry(), QRect(62, 47, 95, 22));
+        QVERIFY(frame->rect().contains(devices->geometry()));
+        for (QWidget *other : { static_cast<QWidget *>(combo), static_cast<QWidget *>(label) })
+            QVERIFY2(!devices->geometry().intersects(other->geometry()), qPrintable(other->objectName()));
+        QVERIFY(!devices->geometry().translated(frame->pos()).intersects(ok->geometry()));
+        QStyle *style = devices->style();
+        const int margins = 2
+            * (style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, devices)
+                + style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, devices));
+        QVERIFY(devices->fontMetrics().horizontalAdvance(QStringLiteral("Devices...")) + margins
+            <= devices->width());
+        QVERIFY(devices->fontMetrics().height() + margins / 2 <= devices->height());
+        QCOMPARE(devices->accessibleName(), QString("Devices..."));
+        // Reached from the port box with Tab.
+        combo->setFocus(Qt::TabFocusReason);
+        QVERIFY(waitUntil([combo] { return combo->hasFocus(); }, 3000));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(devices->hasFocus());
     }
 
     // Showing the dialog deactivates the main window: everything is saved and the port let go, so

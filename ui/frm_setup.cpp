@@ -2,6 +2,7 @@
 
 #include "session/session.h"
 #include "ui/plain_text.h"
+#include "ui/port_map_window.h"
 #include "link/port_map.h"
 #include "settings/record.h"
 #include "settings/store.h"
@@ -99,13 +100,24 @@ FrmSetup::FrmSetup(TransmitterSession &session, QWidget *parent)
     m_label1->setGeometry(twips(90, 405, 855, 255));
     m_label1->setBuddy(m_combo2);
 
+    // The one control beyond the dialog's own: under the port box, in room the layout leaves free,
+    // so that none of the others moves.
+    m_command2 = new QPushButton(QStringLiteral("&Devices..."), m_frame2);
+    m_command2->setObjectName(QStringLiteral("Command2"));
+    m_command2->setGeometry(twips(930, 705, 1425, 330));
+    m_command2->setAccessibleName(QStringLiteral("Devices..."));
+    m_command2->setToolTip(
+        QStringLiteral("Which device each COM port stands for, and the serial devices present"));
+
     setTabOrder(m_command1, m_combo2);
+    setTabOrder(m_combo2, m_command2);
 
     // Typing changes the text (textEdited: the operator only, never the program); picking an entry
     // is a click. The load's own text change runs the same steps explicitly.
     connect(m_combo2->lineEdit(), &QLineEdit::textEdited, this, [this] { Combo2_Change(); });
     connect(m_combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     // Adapters come and go while the dialog is open: the entries say what is there when the list opens.
     m_combo2->view()->installEventFilter(this);
 }
@@ -179,10 +191,22 @@ void FrmSetup::Command1_Click()
     unload();
 }
 
+void FrmSetup::Command2_Click()
+{
+    if (!m_portMap)
+        m_portMap = new PortMapWindow(this);
+    m_portMap->show();
+    m_portMap->raise();
+    m_portMap->activateWindow();
+}
+
 void FrmSetup::closeEvent(QCloseEvent *event)
 {
     // Closing the window any other way unloads it without a save: every choice is saved already.
+    // The port map belongs to the dialog and goes with it; what it assigned is stored already.
     m_loaded = false;
+    if (m_portMap)
+        m_portMap->close();
     event->accept();
 }
 

@@ -6,6 +6,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class PortMapWindow;
 class TransmitterSession;
 
 // The port setup dialog: the operator picks "COM 1" ... "COM 8"; each choice is stored, saved and
@@ -24,8 +25,11 @@ public:
     void Combo2_Change();
     void Combo2_Click();
     void Command1_Click();
+    // "Devices...": the port map, opened beside the dialog.
+    void Command2_Click();
 
     QComboBox *combo() const { return m_combo2; }
+    PortMapWindow *portMapWindow() const { return m_portMap; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -41,6 +45,8 @@ private:
     QComboBox *m_combo2;
     QLabel *m_label1;
     QPushButton *m_command1;
+    QPushButton *m_command2;
+    PortMapWindow *m_portMap = nullptr;
     bool m_loaded = false;
 };
 

@@ -12,7 +12,7 @@ import sys
 
 import test_deb
 import test_run_script
-from desktop import check, main, readme_commands, readme_sections, temp_dir
+from desktop import check, main, readme_commands, readme_port_table, readme_sections, temp_dir
 
 DIALOUT = "sudo usermod -aG dialout $USER"
 
@@ -64,6 +64,14 @@ def test(source_dir):
         key, _, value = line.partition("=")
         check(key in {f"COM{n}" for n in range(1, 9)} and value.startswith("/dev/"),
               f"README.md's port map example has the line {line!r}")
+    # It is the group as Devices... writes it: the eight keys in order, one port moved to a by-id
+    # name and the others at the defaults of README.md's table.
+    example = dict(line.partition("=")[::2] for line in ports[0][1:])
+    check([line.partition("=")[0] for line in ports[0][1:]] == [f"COM{n}" for n in range(1, 9)],
+          f"README.md's port map example is not the eight keys COM1 to COM8 in order: {ports[0][1:]}")
+    moved = {k: v for k, v in example.items() if v != readme_port_table(source_dir).get(k)}
+    check(len(moved) == 1 and next(iter(moved.values())).startswith("/dev/serial/by-id/"),
+          f"README.md's port map example should move one port to a /dev/serial/by-id/ name: {moved}")
     notifications = [lines for lines in ini if lines and lines[0] == "[Notifications]"]
     for lines in notifications:
         for line in lines[1:]:
