@@ -80,3 +80,15 @@ void ParsedFile::replaced(const QString &path, const QByteArray &bytes, IniDocum
     m_version.doc = std::move(doc);
     ++m_version.generation;
 }
+
+void ParsedFile::madeDurable(const durable_file::FileIdentity &identity)
+{
+    m_durable = identity;
+    m_durableKnown = identity.exists;
+}
+
+bool ParsedFile::heldAsMadeDurable() const
+{
+    return m_durableKnown && m_identityKnown && m_identity == m_durable
+        && m_version.result == durable_file::ReadResult::Read;
+}

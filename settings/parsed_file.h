@@ -44,6 +44,13 @@ public:
     // replaced by them. The next look reads the file once to see that it still holds them.
     void replaced(const QString &path, const QByteArray &bytes, IniDocument doc);
 
+    // Says that the file at `path` was, just after this process replaced and synced it, the file of
+    // `identity`. As long as the last look found that very file, heldAsMadeDurable() is true: what
+    // the file holds is what this process wrote and synced, and nothing has written to it since
+    // (a write, a truncation, a chmod or a rename onto the name would each change its identity).
+    void madeDurable(const durable_file::FileIdentity &identity);
+    bool heldAsMadeDurable() const;
+
     const Statistics &statistics() const { return m_statistics; }
 
 private:
@@ -55,5 +62,7 @@ private:
     bool m_identityKnown = false;
     qint64 m_readAtNs = 0; // the clock just before that read
     Version m_version;
+    durable_file::FileIdentity m_durable; // of the file this process last replaced and synced
+    bool m_durableKnown = false;
     Statistics m_statistics;
 };

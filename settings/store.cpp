@@ -138,6 +138,15 @@ bool SettingsStore::rewrite(const std::function<bool(IniDocument &)> &change)
         if (!change(doc))
             return true;
         const QByteArray bytes = doc.toBytes();
+        // Nothing to write when the file holds these very bytes and is still the file this store's
+        // own last save replaced and synced (file and folder), untouched since. Writing and syncing
+        // it again would change nothing on the disk; the window's start alone runs a dozen such
+        // saves, each two flushes. The first save of a process always writes: a file it did not
+        // write itself may never have been synced.
+        if (bytes == base.bytes && m_file.heldAsMadeDurable()) {
+            noteSaveResult(true, QString());
+            return true;
+        }
 
         // The file may have been edited by hand since it was read, long ago perhaps: it is looked
         // at again once the new file is ready, and a change found there starts the save again from
@@ -153,8 +162,10 @@ bool SettingsStore::rewrite(const std::function<bool(IniDocument &)> &change)
         if (result == durable_file::ReplaceResult::Changed)
             continue;
         const bool ok = result == durable_file::ReplaceResult::Replaced;
-        if (ok)
+        if (ok) {
             m_file.replaced(path, bytes, std::move(doc));
+            m_file.madeDurable(durable_file::identityOf(path));
+        }
         noteSaveResult(ok, error);
         return ok;
     }

@@ -75,6 +75,8 @@ private slots:
     void handEditBeforeTheRenameIsKept_data();
     void handEditBeforeTheRenameIsKept();
     void fileThatKeepsChangingIsLeftAlone();
+    void saveOfWhatIsThereWritesNothing_data();
+    void saveOfWhatIsThereWritesNothing();
 };
 
 // Saves, loads, reads of other groups and additions of missing keys, many of each, on a file no one
@@ -280,3 +282,55 @@ void TestSettingsParsed::fileThatKeepsChangingIsLeftAlone()
 
 QTEST_GUILESS_MAIN(TestSettingsParsed)
 #include "tst_settings_parsed.moc"
+
+// A save that would write the bytes the file holds leaves it alone when the file is still the one
+// this process's own last save synced; anything done to it since makes the save write (and sync)
+// it again. A rewrite shows as a new inode: every write is a new file renamed over the name.
+void TestSettingsParsed::saveOfWhatIsThereWritesNothing_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("nothing") << "nothing" << false;
+    QTest::newRow("mode changed") << "chmod" << true;
+    QTest::newRow("same bytes written over it") << "rewrite" << true;
+    QTest::newRow("same bytes renamed over it") << "rename" << true;
+    QTest::newRow("modification time set") << "touch" << true;
+}
+
+void TestSettingsParsed::saveOfWhatIsThereWritesNothing()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, written);
+    const auto inode = [this] {
+        struct stat st {
+        };
+        return ::stat(QFile::encodeName(m_home.storeFile()).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    SettingsRecord &record = settingsRecord();
+    record.Treble = 4;
+    QVERIFY(SaveSettings());
+    const ino_t first = inode();
+    QVERIFY(SaveSettings()); // the same record: nothing to write
+    QCOMPARE(inode(), first);
+    record.Treble = 5;
+    QVERIFY(SaveSettings()); // a value changed: written
+    const ino_t second = inode();
+    QVERIFY(second != first);
+
+    const QString path = m_home.storeFile();
+    const QByteArray bytes = m_home.storeBytes();
+    if (meanwhile == QLatin1String("chmod"))
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    else if (meanwhile == QLatin1String("rewrite"))
+        QVERIFY(writeInPlace(path, bytes));
+    else if (meanwhile == QLatin1String("rename"))
+        QVERIFY(replaceByRename(path, bytes));
+    else if (meanwhile == QLatin1String("touch"))
+        QVERIFY(setMtime(path, nowNs() - 3600LL * 1000000000));
+    const ino_t before = inode();
+
+    QVERIFY(SaveSettings());
+    QCOMPARE(inode() != before, written);
+    QCOMPARE(m_home.storeBytes(), bytes);
+    QCOMPARE(m_home.storedText("Treble"), QByteArray("5"));
+}
