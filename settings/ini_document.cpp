@@ -255,5 +255,10 @@ QByteArray IniDocument::toBytes() const
             out += '\n';
         }
     }
+    // A first line that starts with the bytes of a byte-order mark (a key typed so, found after
+    // the file's own mark or a blank line) would lose them to the next load, which drops a mark at
+    // the start of the file: a blank line ahead keeps them part of the line.
+    if (out.startsWith("\xef\xbb\xbf"))
+        out.prepend('\n');
     return out;
 }

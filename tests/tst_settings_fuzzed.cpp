@@ -1,6 +1,7 @@
 // Store files and texts out of the ordinary, as the fuzzing of the store turned them up. Whatever a
 // file held, a save leaves a file from which the next load gets the record back, and saving again
 // does not change the file; whatever a text holds, it comes back from the file unchanged.
+#include "settings/ini_document.h"
 #include "settings/record.h"
 #include "settings/store.h"
 #include "settings/table.h"
@@ -57,6 +58,10 @@ void TestSettingsFuzzed::saveAfterTypo_data()
     QTest::newRow("value ending in a backslash, then an unclosed quote")
         << QByteArray("[ValtronaAmp%2B]\nTreble=2\nNote=a\\\n\"b\n[Ports]\nCOM2=/dev/ttyS3\n") << false << 2
         << QStringLiteral("/dev/ttyS3");
+    // A key made of the bytes of a byte-order mark, on the first line after a blank one: a save
+    // must not put those bytes first in the file, where the next load takes them for a mark.
+    QTest::newRow("key of a byte-order mark's bytes on the first line") << QByteArray(
+        "\n\xef\xbb\xbf=\n[Ports]\nCOM2=/dev/ttyS3\n") << true << 8 << QStringLiteral("/dev/ttyS3");
     // Not a typo: a quoted value may run over lines, and the lines after it still count.
     QTest::newRow("quote closed on a later line")
         << QByteArray("[ValtronaAmp%2B]\nRT6=\"two\nlines\"\nTreble=5\n[Ports]\nCOM2=/dev/ttyS3\n") << true
@@ -80,6 +85,11 @@ void TestSettingsFuzzed::saveAfterTypo()
     record.TXFrequency = 1079000;
     QVERIFY(store.save(record));
     const QByteArray saved = m_home.storeBytes();
+    // What the next start reads (the store keeps what it wrote, parsed, for this process): the
+    // very file saved, and nothing of it taken as damaged.
+    const IniDocument fresh = IniDocument::parse(saved);
+    QVERIFY(!fresh.isDamaged());
+    QCOMPARE(fresh.toBytes(), saved);
 
     SettingsRecord again;
     QVERIFY(store.load(again));
