@@ -19,7 +19,7 @@ struct RawLine {
     qsizetype equals = -1;
     bool comment = false;
     bool unclosedQuote = false; // a quote that no later character closes
-    bool escapeAtEnd = false; // a '\' as the file's last character, with nothing to escape
+    bool escapeAtEnd = false; // a '\' whose escape a save's line break after the line would change
 };
 
 // Finds the next line as QSettings delimits them: blank lines are skipped, a quoted value may run
@@ -40,6 +40,7 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
         line.comment = true;
     } else {
         bool inQuotes = false;
+        qsizetype escapedCrEnd = -1; // just after the last "\r" escaped on its own
         while (i < n) {
             const char c = d.at(i);
             if ((c == '\n' || c == '\r') && !inQuotes)
@@ -55,6 +56,8 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
                 const char e = d.at(i++);
                 if (i < n && ((e == '\n' && d.at(i) == '\r') || (e == '\r' && d.at(i) == '\n')))
                     ++i;
+                else if (e == '\r')
+                    escapedCrEnd = i;
             } else if (c == '\\') {
                 line.escapeAtEnd = true;
             }
@@ -64,6 +67,7 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
             // line break a save writes after it, as one ending the file would.
             line.unclosedQuote = true;
             line.escapeAtEnd = false;
+            escapedCrEnd = -1;
             i = pos;
             while (i < n && d.at(i) != '\n' && d.at(i) != '\r') {
                 if (d.at(i) == '\\' && (i + 1 == n || d.at(i + 1) == '\n' || d.at(i + 1) == '\r'))
@@ -73,6 +77,10 @@ bool nextLine(QByteArrayView d, qsizetype &pos, RawLine &line)
                 ++i;
             }
         }
+        // A line that ends with an escaped "\r" would take the '\n' a save writes after it into the
+        // escape, as "\r\n", and run on into the next line.
+        if (escapedCrEnd == i && (i == n || d.at(i) == '\r'))
+            line.escapeAtEnd = true;
     }
     line.contentEnd = i;
     while (i < n && d.at(i) != '\n' && d.at(i) != '\r')
@@ -105,9 +113,10 @@ IniDocument IniDocument::parse(QByteArrayView bytes)
     while (nextLine(bytes, pos, raw)) {
         const QByteArrayView content = bytes.sliced(raw.start, raw.contentEnd - raw.start);
         QByteArray whole = bytes.sliced(raw.start, raw.end - raw.start).toByteArray();
-        // A '\' that ends the file would escape the line break a save writes after the line, and
-        // the next load would read the line on into the one after it: taken as that line break
-        // escaped already, which is what every later load reads.
+        // A '\' that ends the file would escape the line break a save writes after the line (and
+        // one before a "\r" that ends it would escape it as "\r\n"), and the next load would read
+        // the line on into the one after it: taken as that line break escaped already, which is
+        // what every later load reads.
         qsizetype contentEnd = raw.contentEnd - raw.start;
         if (raw.escapeAtEnd) {
             whole += '\n';

@@ -62,6 +62,12 @@ void TestSettingsFuzzed::saveAfterTypo_data()
     // must not put those bytes first in the file, where the next load takes them for a mark.
     QTest::newRow("key of a byte-order mark's bytes on the first line") << QByteArray(
         "\n\xef\xbb\xbf=\n[Ports]\nCOM2=/dev/ttyS3\n") << true << 8 << QStringLiteral("/dev/ttyS3");
+    QTest::newRow("backslash and a carriage return ending the file")
+        << QByteArray("[Ports]\nCOM2=/dev/ttyS3\n[ValtronaAmp%2B]\nTreble=6\nNote=a\\\r") << true << 6
+        << QStringLiteral("/dev/ttyS3");
+    QTest::newRow("backslash and two carriage returns")
+        << QByteArray("[Ports]\nCOM2=/dev/ttyS3\n[ValtronaAmp%2B]\nNote=a\\\r\rTreble=6\n") << true << 6
+        << QStringLiteral("/dev/ttyS3");
     // Not a typo: a quoted value may run over lines, and the lines after it still count.
     QTest::newRow("quote closed on a later line")
         << QByteArray("[ValtronaAmp%2B]\nRT6=\"two\nlines\"\nTreble=5\n[Ports]\nCOM2=/dev/ttyS3\n") << true
