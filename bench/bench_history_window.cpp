@@ -13,7 +13,6 @@
 #include "history/history_database.h"
 #include "history/sample_export.h"
 #include "history/sample_store.h"
-#include "ui/history_chart.h"
 #include "ui/history_window.h"
 
 #include <QApplication>

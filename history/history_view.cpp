@@ -90,15 +90,6 @@ qint64 timeOf(const QString &text)
 
 } // namespace
 
-bool View::joined(int i, int series) const
-{
-    if (i < 0 || i + 1 >= columns.size())
-        return false;
-    const ViewColumn &a = columns[i];
-    const ViewColumn &b = columns[i + 1];
-    return a.count[series] > 0 && b.count[series] > 0 && b.first - a.last <= gapMs;
-}
-
 int View::columnAt(qint64 time) const
 {
     auto at = std::upper_bound(

@@ -42,8 +42,16 @@ struct View {
     qint64 rows = 0; // rows read
     bool ok = true; // false when the file could not be read
 
-    // Whether the line of `series` runs on from columns[i] to columns[i + 1].
-    bool joined(int i, int series) const;
+    // Whether the line of `series` runs on from columns[i] to columns[i + 1]. (Inline: the charts'
+    // module draws with it and links nothing of the panel's own.)
+    bool joined(int i, int series) const
+    {
+        if (i < 0 || i + 1 >= columns.size())
+            return false;
+        const ViewColumn &a = columns[i];
+        const ViewColumn &b = columns[i + 1];
+        return a.count[series] > 0 && b.count[series] > 0 && b.first - a.last <= gapMs;
+    }
     // The column under `time`, or -1 where there is none.
     int columnAt(qint64 time) const;
 };

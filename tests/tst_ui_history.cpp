@@ -4,7 +4,7 @@
 // window commits the samples still waiting; and the program itself, stopped with SIGTERM, closes as
 // from E&xit with every report it took in committed.
 #include "ui/form1.h"
-#include "ui/history_chart.h"
+#include "ui/charts/history_chart.h"
 #include "ui/history_window.h"
 
 #include "history/event_log.h"
@@ -121,6 +121,8 @@ class TestUiHistory : public QObject
 private slots:
     void initTestCase()
     {
+        // The charts linked in, to look inside them (tst_ui_history_module loads the module).
+        history_plots::useMaker(&historyChartMaker());
         seed();
         QVERIFY2(
             m_sim.start({ "--report", QString::fromLatin1(kLiveReport) }), m_sim.stderrText().constData());

@@ -1,7 +1,5 @@
 #include "ui/history_window.h"
 
-#include "ui/history_chart.h"
-
 #include "history/history_database.h"
 #include "history/sample_export.h"
 #include "watch/watch_event.h"
@@ -131,37 +129,56 @@ HistoryWindow::HistoryWindow(HistoryDatabase &database, QWidget *parent)
     auto caption = [](int bit) { return watch::alarmCaption(bit); };
     const QColor blue(31, 119, 180), orange(255, 127, 14), green(44, 160, 44), purple(148, 103, 189),
         brown(140, 86, 75), red(180, 30, 30);
-    m_charts = {
-        new HistoryChart(tr("Power"), QStringLiteral("W"),
+    struct ChartOf {
+        const char *name;
+        QString title;
+        QString unit;
+        QList<HistoryPlot::Trace> traces;
+        QStringList alarms;
+        QString rightUnit;
+    };
+    const QList<ChartOf> charts = {
+        { "PowerChart", tr("Power"), QStringLiteral("W"),
             { { history::Forward, tr("Forward"), blue }, { history::Reflected, tr("Reflected"), orange },
                 { history::Swr, tr("SWR"), red, true } },
-            { caption(1) }, tr("SWR"), this),
-        new HistoryChart(tr("Temperature"), QStringLiteral("\u00b0C"),
+            { caption(1) }, tr("SWR") },
+        { "TemperatureChart", tr("Temperature"), QStringLiteral("\u00b0C"),
             { { history::PsuTemp, tr("PSU"), purple }, { history::AmpTemp, tr("Amplifier"), orange } },
-            { caption(0), caption(2) }, {}, this),
-        new HistoryChart(tr("Current"), QStringLiteral("A"),
+            { caption(0), caption(2) }, {} },
+        { "CurrentChart", tr("Current"), QStringLiteral("A"),
             { { history::Current1, tr("Current 1"), blue }, { history::Current2, tr("Current 2"), orange },
                 { history::Current3, tr("Current 3"), green },
                 { history::Current4, tr("Current 4"), purple } },
-            { caption(3) }, {}, this),
-        new HistoryChart(tr("Voltage"), QStringLiteral("V"),
+            { caption(3) }, {} },
+        { "VoltageChart", tr("Voltage"), QStringLiteral("V"),
             { { history::Voltage1, tr("Voltage 1"), blue }, { history::Voltage2, tr("Voltage 2"), orange },
                 { history::Voltage3, tr("Voltage 3"), green },
                 { history::Voltage4, tr("Voltage 4"), purple } },
-            {}, {}, this),
-        new HistoryChart(tr("Drive"), QString(), { { history::RfDrive, tr("RF drive"), brown } },
-            { caption(4) }, {}, this),
+            {}, {} },
+        { "DriveChart", tr("Drive"), QString(), { { history::RfDrive, tr("RF drive"), brown } }, { caption(4) },
+            {} },
     };
-    const char *names[] = { "PowerChart", "TemperatureChart", "CurrentChart", "VoltageChart", "DriveChart" };
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(row);
-    for (int i = 0; i < m_charts.size(); ++i) {
-        HistoryChart *chart = m_charts[i];
-        chart->setObjectName(QLatin1String(names[i]));
-        layout->addWidget(chart, i == 0 ? 3 : 2);
-        connect(chart, &HistoryChart::hovered, this, &HistoryWindow::hoverAt);
-        connect(chart, &HistoryChart::left, this, [this] { hoverAt(-1); });
-        connect(chart, &HistoryChart::laidOut, this, [this] { m_align.start(); });
+    QString error;
+    if (HistoryPlotMaker *maker = history_plots::maker(&error)) {
+        for (int i = 0; i < charts.size(); ++i) {
+            const ChartOf &c = charts[i];
+            HistoryPlot *chart = maker->makePlot(c.title, c.unit, c.traces, c.alarms, c.rightUnit, this);
+            chart->widget()->setObjectName(QLatin1String(c.name));
+            layout->addWidget(chart->widget(), i == 0 ? 3 : 2);
+            chart->setHandlers({ [this](qint64 time) { hoverAt(time); }, [this] { hoverAt(-1); },
+                [this] { m_align.start(); } });
+            m_charts.append(chart);
+        }
+    } else {
+        // The readings are there all the same: the readout stays empty, the export works.
+        auto *missing = new QLabel(tr("The charts cannot be shown: %1.").arg(error), this);
+        missing->setObjectName(QStringLiteral("ChartsMissing"));
+        missing->setTextFormat(Qt::PlainText);
+        missing->setWordWrap(true);
+        missing->setAlignment(Qt::AlignCenter);
+        layout->addWidget(missing, 1);
     }
     m_align.setSingleShot(true);
     m_align.setInterval(0);
@@ -262,11 +279,11 @@ void HistoryWindow::refresh()
         to = from + history::kMinuteMs;
 
     // One column per pixel of the plot.
-    const int columns = qBound(200, int(m_charts.first()->chart()->plotArea().width()), 4000);
+    const int columns = qBound(200, m_charts.isEmpty() ? 1000 : m_charts.first()->plotWidth(), 4000);
     QSqlDatabase db = m_database.reader();
     m_view = history::loadView(db, from, to, columns, now);
     const QString format = timeFormat();
-    for (HistoryChart *chart : m_charts)
+    for (HistoryPlot *chart : m_charts)
         chart->draw(m_view, format);
     m_align.start(); // once the new labels are laid out
     m_live.start(m_range == Range::LastHour ? 5000 : 60000);
@@ -300,12 +317,12 @@ void HistoryWindow::alignCharts()
 {
     double left = 0;
     double right = 0;
-    for (HistoryChart *chart : m_charts) {
+    for (HistoryPlot *chart : m_charts) {
         const QPair<double, double> sides = chart->naturalSides();
         left = qMax(left, sides.first);
         right = qMax(right, sides.second);
     }
-    for (HistoryChart *chart : m_charts)
+    for (HistoryPlot *chart : m_charts)
         chart->alignSides(left, right);
 }
 
@@ -323,7 +340,7 @@ QString HistoryWindow::timeFormat() const
 
 void HistoryWindow::hoverAt(qint64 time)
 {
-    for (HistoryChart *chart : m_charts)
+    for (HistoryPlot *chart : m_charts)
         chart->setCursorTime(time);
     if (time < 0) {
         m_readout->setText(tr("Point at a chart to read the values at that time."));
@@ -348,9 +365,9 @@ void HistoryWindow::hoverAt(qint64 time)
     if (!alarms.isEmpty())
         head += QStringLiteral("   ") + alarms.join(QStringLiteral(", "));
     lines << head;
-    for (HistoryChart *chart : m_charts) {
+    for (HistoryPlot *chart : m_charts) {
         QStringList parts;
-        for (const HistoryChart::Trace &t : chart->traces()) {
+        for (const HistoryPlot::Trace &t : chart->traces()) {
             const Series s = t.series;
             if (c.count[s] == 0) {
                 parts << tr("%1 -").arg(t.name);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/history_view.h"
+#include "ui/history_plot.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -9,7 +10,6 @@
 #include <QWidget>
 #include <functional>
 
-class HistoryChart;
 class HistoryDatabase;
 class QAbstractButton;
 class QButtonGroup;
@@ -58,7 +58,9 @@ public:
 
     // Writes the range shown as CSV to `file` in a thread of its own; exported() tells the end.
     void exportTo(const QString &file);
-    QList<HistoryChart *> charts() const { return m_charts; }
+    // The charts; none when their module could not be loaded (the window says why, and the range
+    // still exports).
+    QList<HistoryPlot *> charts() const { return m_charts; }
 
 signals:
     void loaded();
@@ -77,7 +79,7 @@ private:
     qint64 m_spanTo = 0;
     history::View m_view;
     qint64 m_lastLoadMs = 0;
-    QList<HistoryChart *> m_charts;
+    QList<HistoryPlot *> m_charts;
     QButtonGroup *m_ranges;
     QDateTimeEdit *m_from;
     QDateTimeEdit *m_to;

@@ -31,6 +31,7 @@ EXPECTED = {
     "usr/share/man/man1/valtrona-sim.1.gz",
     "usr/share/doc/valtrona-panel/copyright",
     "usr/lib/systemd/user/valtrona-panel-headless.service",
+    "usr/lib/valtrona-panel/history-charts.so",
 } | {f"usr/share/icons/hicolor/{n}x{n}/apps/{APP_ID}.png" for n in SIZES}
 PROJECT_LICENSE = "GPL-3.0-or-later"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/history_view.h"
+#include "ui/history_plot.h"
 
 #include <QChartView>
 #include <QColor>
@@ -20,43 +20,30 @@ class QValueAxis;
 // with the minimum-maximum band behind it, broken where no report came, over the periods of the
 // chart's alarms shaded in the alarms' colour. Qt Charts draws it; a line broken in many places is
 // drawn as several series, and a lone column as a dot.
-class HistoryChart : public QChartView
+class HistoryChart : public QChartView, public HistoryPlot
 {
     Q_OBJECT
 public:
-    struct Trace {
-        history::Series series;
-        QString name; // "Forward", ...
-        QColor colour;
-        bool rightAxis = false; // on the second value axis (the SWR beside the powers)
-    };
-
     HistoryChart(const QString &title, const QString &unit, const QList<Trace> &traces,
         const QStringList &alarmCaptions, const QString &rightUnit = {}, QWidget *parent = nullptr);
 
-    // Draws `view`; `timeFormat` labels the time axis.
-    void draw(const history::View &view, const QString &timeFormat);
-    // The vertical line of the hovered time on this chart (an invalid time hides it).
-    void setCursorTime(qint64 time);
+    QWidget *widget() override { return this; }
+    void setHandlers(Handlers handlers) override { m_handlers = std::move(handlers); }
+    void draw(const history::View &view, const QString &timeFormat) override;
+    void setCursorTime(qint64 time) override;
+    int plotWidth() const override;
+    const QList<Trace> &traces() const override { return m_traces; }
+    QPair<double, double> naturalSides() const override;
+    void alignSides(double left, double right) override;
+
     // The time under `position` (the view's coordinates), or nothing outside the plot area.
     std::optional<qint64> timeAt(const QPoint &position) const;
 
-    const QList<Trace> &traces() const { return m_traces; }
     QStringList alarmCaptions() const { return m_alarmCaptions; }
     // Line series that carry points (for tests: segments per trace, gaps included).
     int segmentCount(int trace) const;
     int dotCount(int trace) const;
     int alarmPointCount(int alarm) const;
-
-    // The space beside the plot area the chart's own layout leaves (left, right), and margins added
-    // so that it is `left` and `right`: the window lines up its charts' time axes with them.
-    QPair<double, double> naturalSides() const;
-    void alignSides(double left, double right);
-
-signals:
-    void hovered(qint64 time);
-    void left();
-    void laidOut(); // the plot area moved
 
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -76,6 +63,7 @@ private:
     void refreshLabelSpace();
 
     QList<Trace> m_traces;
+    Handlers m_handlers;
     QStringList m_alarmCaptions;
     QList<Drawn> m_drawn;
     QList<QAreaSeries *> m_alarmAreas;
@@ -88,3 +76,7 @@ private:
     int m_extraLeft = 0;
     int m_extraRight = 0;
 };
+
+// The charts' maker for programs that link them in (the tests and the benchmarks); the panel loads
+// them from the module.
+HistoryPlotMaker &historyChartMaker();

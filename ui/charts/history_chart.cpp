@@ -1,4 +1,4 @@
-#include "ui/history_chart.h"
+#include "ui/charts/history_chart.h"
 
 #include <QAreaSeries>
 #include <QDateTime>
@@ -153,7 +153,8 @@ HistoryChart::HistoryChart(const QString &title, const QString &unit, const QLis
 
     connect(chart, &QChart::plotAreaChanged, this, [this] {
         setCursorTime(m_hasCursor ? m_cursorTime : -1);
-        emit laidOut();
+        if (m_handlers.laidOut)
+            m_handlers.laidOut();
     });
     setRenderHint(QPainter::Antialiasing);
     setMouseTracking(true);
@@ -336,16 +337,18 @@ void HistoryChart::setCursorTime(qint64 time)
 void HistoryChart::mouseMoveEvent(QMouseEvent *event)
 {
     QChartView::mouseMoveEvent(event);
-    if (const auto time = timeAt(event->position().toPoint()))
-        emit hovered(*time);
-    else
-        emit left();
+    const auto time = timeAt(event->position().toPoint());
+    if (time && m_handlers.hovered)
+        m_handlers.hovered(*time);
+    else if (!time && m_handlers.left)
+        m_handlers.left();
 }
 
 void HistoryChart::leaveEvent(QEvent *event)
 {
     QChartView::leaveEvent(event);
-    emit left();
+    if (m_handlers.left)
+        m_handlers.left();
 }
 
 // Qt Charts sizes the value labels' column from the labels it had when it last laid the chart out,
@@ -368,6 +371,11 @@ void HistoryChart::resizeEvent(QResizeEvent *event)
     refreshLabelSpace();
 }
 
+int HistoryChart::plotWidth() const
+{
+    return int(chart()->plotArea().width());
+}
+
 QPair<double, double> HistoryChart::naturalSides() const
 {
     const QRectF area = chart()->plotArea();
@@ -384,4 +392,24 @@ void HistoryChart::alignSides(double left, double right)
     m_extraLeft = extraLeft;
     m_extraRight = extraRight;
     chart()->setMargins(QMargins(kMargin + extraLeft, kMargin, kMargin + extraRight, kMargin));
+}
+
+namespace {
+
+class LinkedMaker : public HistoryPlotMaker
+{
+public:
+    HistoryPlot *makePlot(const QString &title, const QString &unit, const QList<HistoryPlot::Trace> &traces,
+        const QStringList &alarmCaptions, const QString &rightUnit, QWidget *parent) override
+    {
+        return new HistoryChart(title, unit, traces, alarmCaptions, rightUnit, parent);
+    }
+};
+
+} // namespace
+
+HistoryPlotMaker &historyChartMaker()
+{
+    static LinkedMaker maker;
+    return maker;
 }
