@@ -156,6 +156,22 @@ void appendEscapedValue(const QString &original, QByteArray &out)
     out.reserve(start + text.size() + 8);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const uint c = text.at(i).unicode();
+        if (QChar::isSurrogate(c)) {
+            if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                escapeNextIfHex = false;
+                if (runStart < 0)
+                    runStart = i;
+                ++i;
+                continue;
+            }
+            // A surrogate without its other half (read from an escape such as \xd800) has no
+            // UTF-8: written as the same escape, so that the next load reads it back.
+            flushRun(i);
+            out += "\\x";
+            out += QByteArray::number(c, 16);
+            escapeNextIfHex = true;
+            continue;
+        }
         if (c >= 0x80) {
             escapeNextIfHex = false;
             if (runStart < 0)

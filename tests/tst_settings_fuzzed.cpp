@@ -125,6 +125,14 @@ void TestSettingsFuzzed::textRoundTrip_data()
     QTest::newRow("mark after NUL") << QString(QChar(0)) + mark;
     QTest::newRow("mark after a quote") << QStringLiteral("\"") + mark + QStringLiteral("\"");
     QTest::newRow("mark inside") << QStringLiteral("a") + mark + QStringLiteral("b");
+    // Half a surrogate pair, as an escape such as \xd800 in a hand-edited file reads: it has no
+    // UTF-8 of its own.
+    const QChar high(0xD83D), low(0xDE00);
+    QTest::newRow("lone high surrogate") << QString(high);
+    QTest::newRow("lone low surrogate, then a hex digit") << QString(low) + QStringLiteral("a");
+    QTest::newRow("high surrogate before an ASCII letter") << QStringLiteral("x") + high + QStringLiteral("y");
+    QTest::newRow("two high surrogates, then a pair") << QString(high) + high + low;
+    QTest::newRow("a pair between lone halves") << QString(low) + high + low + high;
 }
 
 void TestSettingsFuzzed::textRoundTrip()
