@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QChart>
+#include <QValueAxis>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -188,6 +189,33 @@ private slots:
         window()->showSpan(m_seedStart - kDayMs, m_seedStart + 2 * kHourMs);
         QCOMPARE(window()->view().resolution, Resolution::Minute);
         QCOMPARE(chart->segmentCount(0), 2);
+    }
+
+    // A span with no report: every value axis still labels its ticks each differently (whole-number
+    // labels over an empty chart's 0 to 1 once read 0, 0, 1, 1, 1).
+    void emptySpanLabelsDiffer()
+    {
+        window()->showSpan(m_seedStart - 3 * kHourMs, m_seedStart - 2 * kHourMs);
+        QVERIFY(window()->view().columns.isEmpty());
+        int axes = 0;
+        for (HistoryPlot *plot : window()->charts()) {
+            auto *chart = dynamic_cast<HistoryChart *>(plot);
+            QVERIFY(chart);
+            for (QAbstractAxis *a : chart->chart()->axes(Qt::Vertical)) {
+                auto *axis = qobject_cast<QValueAxis *>(a);
+                QVERIFY(axis);
+                QStringList labels;
+                const int ticks = axis->tickCount();
+                for (int i = 0; i < ticks; ++i) {
+                    const double v = axis->min() + i * (axis->max() - axis->min()) / (ticks - 1);
+                    labels << QString::asprintf(axis->labelFormat().toLatin1().constData(), v).trimmed();
+                }
+                labels.removeDuplicates();
+                QVERIFY2(labels.size() == ticks, qPrintable(chart->objectName() + QLatin1String(": ") + labels.join(QLatin1Char(' '))));
+                ++axes;
+            }
+        }
+        QCOMPARE(axes, 6); // the five charts' axes and the SWR's
     }
 
     void hoverReadsValues()

@@ -41,7 +41,9 @@ struct Range {
 void applyRange(QValueAxis *axis, Range range)
 {
     if (range.empty()) {
-        axis->setRange(0, 1);
+        // Whole-number labels (the RF drive) over 0 to 1 would read 0, 0, 1, 1, 1: a step of one.
+        const bool whole = axis->labelFormat().endsWith(QLatin1String(".0f"));
+        axis->setRange(0, whole ? qMax(1, axis->tickCount() - 1) : 1);
         return;
     }
     double lo = range.lo;
