@@ -74,11 +74,13 @@ QString labelFormatFor(const QString &unit)
 
 HistoryChart::HistoryChart(const QString &title, const QString &unit, const QList<Trace> &traces,
     const QStringList &alarmCaptions, const QString &rightUnit, QWidget *parent)
-    : QChartView(parent)
+    // Made with its chart: a view made without one makes a default chart, which setChart() then
+    // only lets go of, and nothing deletes.
+    : QChartView(new QChart, parent)
     , m_traces(traces)
     , m_alarmCaptions(alarmCaptions)
 {
-    auto *chart = new QChart;
+    QChart *chart = this->chart();
     chart->setMargins(QMargins(kMargin, kMargin, kMargin, kMargin));
     chart->setBackgroundRoundness(0);
     chart->legend()->setAlignment(Qt::AlignTop);
@@ -104,7 +106,6 @@ HistoryChart::HistoryChart(const QString &title, const QString &unit, const QLis
         m_right->setLabelFormat(QStringLiteral("%5.2f"));
         chart->addAxis(m_right, Qt::AlignRight);
     }
-    setChart(chart);
 
     auto attach = [this, chart](QAbstractSeries *series, bool right) {
         chart->addSeries(series);
