@@ -130,7 +130,8 @@ void TestSettingsFuzzed::textRoundTrip_data()
     const QChar high(0xD83D), low(0xDE00);
     QTest::newRow("lone high surrogate") << QString(high);
     QTest::newRow("lone low surrogate, then a hex digit") << QString(low) + QStringLiteral("a");
-    QTest::newRow("high surrogate before an ASCII letter") << QStringLiteral("x") + high + QStringLiteral("y");
+    QTest::newRow("high surrogate before an ASCII letter")
+        << QStringLiteral("x") + high + QStringLiteral("y");
     QTest::newRow("two high surrogates, then a pair") << QString(high) + high + low;
     QTest::newRow("a pair between lone halves") << QString(low) + high + low + high;
 }

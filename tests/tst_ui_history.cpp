@@ -3,8 +3,8 @@
 // log is shaded; pointing at a chart reads the values; the range shown exports as CSV; closing the
 // window commits the samples still waiting; and the program itself, stopped with SIGTERM, closes as
 // from E&xit with every report it took in committed.
-#include "ui/form1.h"
 #include "ui/charts/history_chart.h"
+#include "ui/form1.h"
 #include "ui/history_window.h"
 
 #include "history/event_log.h"
@@ -17,10 +17,10 @@
 
 #include <QAction>
 #include <QChart>
-#include <QValueAxis>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QValueAxis>
 #include <QtTest>
 
 #include <csignal>
@@ -211,7 +211,8 @@ private slots:
                     labels << QString::asprintf(axis->labelFormat().toLatin1().constData(), v).trimmed();
                 }
                 labels.removeDuplicates();
-                QVERIFY2(labels.size() == ticks, qPrintable(chart->objectName() + QLatin1String(": ") + labels.join(QLatin1Char(' '))));
+                QVERIFY2(labels.size() == ticks,
+                    qPrintable(chart->objectName() + QLatin1String(": ") + labels.join(QLatin1Char(' '))));
                 ++axes;
             }
         }

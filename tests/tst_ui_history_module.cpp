@@ -77,7 +77,8 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // empty: no file at all
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << QByteArray() << QStringLiteral("is missing");
-        QTest::newRow("not a module") << QByteArray("not an ELF file\n") << QStringLiteral("is not a valid ELF object");
+        QTest::newRow("not a module")
+            << QByteArray("not an ELF file\n") << QStringLiteral("is not a valid ELF object");
     }
 
     void unloadableModuleIsSaid()
@@ -99,7 +100,8 @@ private slots:
         QVERIFY(window->charts().isEmpty());
         auto *missing = window->findChild<QLabel *>(QStringLiteral("ChartsMissing"));
         QVERIFY(missing && missing->isVisible());
-        QVERIFY2(missing->text().startsWith(QStringLiteral("The charts cannot be shown: ")), qPrintable(missing->text()));
+        QVERIFY2(missing->text().startsWith(QStringLiteral("The charts cannot be shown: ")),
+            qPrintable(missing->text()));
         QVERIFY2(missing->text().contains(reason), qPrintable(missing->text()));
         QVERIFY(missing->text().contains(module));
 

@@ -57,8 +57,9 @@ class HistoryPlotMaker
 {
 public:
     virtual ~HistoryPlotMaker() = default;
-    virtual HistoryPlot *makePlot(const QString &title, const QString &unit, const QList<HistoryPlot::Trace> &traces,
-        const QStringList &alarmCaptions, const QString &rightUnit, QWidget *parent)
+    virtual HistoryPlot *makePlot(const QString &title, const QString &unit,
+        const QList<HistoryPlot::Trace> &traces, const QStringList &alarmCaptions, const QString &rightUnit,
+        QWidget *parent)
         = 0;
 };
 

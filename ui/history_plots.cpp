@@ -19,7 +19,8 @@ QString modulePath()
 {
     if (!g_path.isEmpty())
         return g_path;
-    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(PANEL_CHARTS_MODULE)));
+    return QDir::cleanPath(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(PANEL_CHARTS_MODULE)));
 }
 
 HistoryPlotMaker *maker(QString *error)
@@ -31,7 +32,8 @@ HistoryPlotMaker *maker(QString *error)
     const QString path = modulePath();
     if (!QFileInfo(path).isFile()) {
         if (error)
-            *error = QCoreApplication::translate("HistoryWindow", "%1 is missing").arg(QDir::toNativeSeparators(path));
+            *error = QCoreApplication::translate("HistoryWindow", "%1 is missing")
+                         .arg(QDir::toNativeSeparators(path));
         return nullptr;
     }
     // Never unloaded: the charts it makes live as long as their window.
@@ -39,9 +41,10 @@ HistoryPlotMaker *maker(QString *error)
     QObject *instance = loader.instance();
     g_loaded = qobject_cast<HistoryPlotMaker *>(instance);
     if (!g_loaded && error)
-        *error = instance ? QCoreApplication::translate("HistoryWindow", "%1 is not the panel's charts module")
-                                .arg(QDir::toNativeSeparators(path))
-                          : loader.errorString();
+        *error = instance
+            ? QCoreApplication::translate("HistoryWindow", "%1 is not the panel's charts module")
+                  .arg(QDir::toNativeSeparators(path))
+            : loader.errorString();
     return g_loaded;
 }
 

@@ -155,8 +155,8 @@ HistoryWindow::HistoryWindow(HistoryDatabase &database, QWidget *parent)
                 { history::Voltage3, tr("Voltage 3"), green },
                 { history::Voltage4, tr("Voltage 4"), purple } },
             {}, {} },
-        { "DriveChart", tr("Drive"), QString(), { { history::RfDrive, tr("RF drive"), brown } }, { caption(4) },
-            {} },
+        { "DriveChart", tr("Drive"), QString(), { { history::RfDrive, tr("RF drive"), brown } },
+            { caption(4) }, {} },
     };
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(row);
