@@ -87,11 +87,11 @@ std::optional<double> valueOf(
 // Expected samples of a row: "name" or "name label=value", and the value.
 using Expected = QList<QPair<QString, double>>;
 
-std::pair<QString, QMap<QString, QString>> keyOf(const QString &spec)
+std::pair<QString, QMap<QString, QString>> keyOf(const QString &sampleKey)
 {
-    const QString name = spec.section(u' ', 0, 0);
+    const QString name = sampleKey.section(u' ', 0, 0);
     QMap<QString, QString> labels;
-    const QString label = spec.section(u' ', 1);
+    const QString label = sampleKey.section(u' ', 1);
     if (!label.isEmpty())
         labels.insert(label.section(u'=', 0, 0), label.section(u'=', 1));
     return { name, labels };
@@ -295,15 +295,15 @@ private slots:
         for (const Sample &sample : s)
             QVERIFY2(!sample.name.startsWith(u'!'), qPrintable(sample.name));
         QCOMPARE(valueOf(s, "node_textfile_scrape_error").value_or(-1), 0.0);
-        for (const auto &[spec, value] : expected) {
-            const auto [name, labels] = keyOf(spec);
+        for (const auto &[sampleKey, value] : expected) {
+            const auto [name, labels] = keyOf(sampleKey);
             QVERIFY2(valueOf(s, name, labels) == value,
                 qPrintable(
-                    QStringLiteral("%1: %2").arg(spec).arg(valueOf(s, name, labels).value_or(qQNaN()))));
+                    QStringLiteral("%1: %2").arg(sampleKey).arg(valueOf(s, name, labels).value_or(qQNaN()))));
         }
-        for (const QString &spec : absent) {
-            const auto [name, labels] = keyOf(spec);
-            QVERIFY2(!valueOf(s, name, labels), qPrintable(spec));
+        for (const QString &sampleKey : absent) {
+            const auto [name, labels] = keyOf(sampleKey);
+            QVERIFY2(!valueOf(s, name, labels), qPrintable(sampleKey));
         }
         const QMap<QString, QString> info { { "firmware", firmware }, { "port", "COM 1" },
             { "device", m_sim.linkPath() } };
