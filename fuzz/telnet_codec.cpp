@@ -9,8 +9,8 @@
 // answers, events and state; the answers carry no data; every event has a text; and the stream
 // taken as data comes back whole through encode() and a second codec's decode(), in binary mode
 // and in text mode, byte by byte as in one piece.
-#include "fuzz_check.h"
 #include "link/telnet_codec.h"
+#include "fuzz_check.h"
 
 #include <QByteArray>
 #include <QList>

@@ -76,7 +76,7 @@ public:
         bool toServer = false;
         Setting setting = Setting::BaudRate;
         uint32_t value = 0;
-        // For the operator: what happened, naming the option or setting, e.g. "the server set the
+        // For the operator: what happened, naming the option or setting, e.g. "The server set the
         // baud rate to 4800 in place of 9600".
         QString text;
     };
@@ -106,8 +106,8 @@ public:
     SettingState settingState(Setting s) const { return m_settings[size_t(s)].state; }
     // Subnegotiations dropped as too long or cut short, since start().
     int droppedSubnegotiations() const { return m_dropped; }
-    // Bytes held between calls (a command or subnegotiation not yet complete): never above
-    // kMaxSubnegotiation.
+    // Bytes of a subnegotiation not yet complete, held between calls: never above
+    // kMaxSubnegotiation (a command cut short is held in the parser's state, not as bytes).
     qsizetype heldBytes() const { return m_sb.size(); }
 
     static QString settingName(Setting s);
