@@ -394,13 +394,17 @@ private slots:
         startForm("AutoRead=False\nTrayAtStart=False\n");
         simCommand("report Pfwd=7.5W,Pref=0.1W,AlarmCode=00,Audio=5");
         const QString linkPath = m_sim.linkPath();
+        const WireLog wire(m_form->session().link());
         QTest::mouseClick(find<QPushButton>("Command9"), Qt::LeftButton);
         QVERIFY(waitUntil([&] { return m_form->statusText() == "Setting LOGO line1... 20%"; }, 3000));
         QVERIFY(m_form->session().runner().isRunning());
 
         QVERIFY(m_sim.unplug());
-        // Stopped at once: before the next piece was due.
-        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 800));
+        const qsizetype writtenBeforeUnplug = wire.writes().size();
+        // Stopped, and not a byte written after the unplug: the next piece never went out.
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 20000));
+        QVERIFY2(wire.writes().size() == writtenBeforeUnplug,
+            qPrintable("after the unplug the link wrote " + wire.bytes(writtenBeforeUnplug).toHex(' ')));
         QCOMPARE(find<QProgressBar>("ProgressBar1")->value(), 0);
         QVERIFY2(m_form->statusText().contains(linkPath), qPrintable(m_form->statusText()));
         QVERIFY(!m_form->statusText().startsWith("Setting"));
