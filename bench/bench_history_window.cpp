@@ -3,14 +3,19 @@
 // opening each range of the history window (read, reduced and drawn, until the window's picture is
 // made) and an export of the last 8 days (every raw sample) to CSV.
 //
-//   bench_history_window [--days N] [--file FILE] [--runs N] [--shot DIR]
+//   bench_history_window [--days N] [--file FILE] [--runs N] [--shot DIR] [--only N] [--flap-month]
+//
+// --flap-month adds a month of an alarm flapping once a second before the newest sample, and times
+// the last hour's redraw over it.
 //
 // --file reuses (or keeps) the filled file; --shot saves the window's picture of each range.
 #include "bench/bench_home.h"
 #include "bench/history_filler.h"
 #include "support/test_env.h"
 
+#include "history/event_log.h"
 #include "history/history_database.h"
+#include "history/history_view.h"
 #include "history/sample_export.h"
 #include "history/sample_store.h"
 #include "ui/history_window.h"
@@ -59,7 +64,10 @@ int main(int argc, char *argv[])
         QStringLiteral("shot"), QStringLiteral("save each range's picture in DIR"), QStringLiteral("DIR"));
     const QCommandLineOption onlyOption(QStringLiteral("only"),
         QStringLiteral("time only this range: 0 hour, 1 day, 2 week, 3 month, 4 year"), QStringLiteral("N"));
-    parser.addOptions({ daysOption, fileOption, runsOption, shotOption, onlyOption });
+    const QCommandLineOption flapOption(QStringLiteral("flap-month"),
+        QStringLiteral("add a month of an alarm flapping once a second (2.6 million events) and time the "
+                       "last hour's openings and its 5 s redraws"));
+    parser.addOptions({ daysOption, fileOption, runsOption, shotOption, onlyOption, flapOption });
     parser.addHelpOption();
     parser.process(app);
 
@@ -85,6 +93,42 @@ int main(int argc, char *argv[])
         }
         std::printf("Filled in %.0f s: %lld reports through the recorder, %lld seconds folded, %lld events\n",
             filled.seconds, filled.reports, filled.foldedSeconds, filled.events);
+    }
+    if (parser.isSet(flapOption)) {
+        // The month before the file's newest sample, one event a second: "alarm on" and "alarm off"
+        // of the SWR alarm in turn, as a contact that flaps does.
+        HistoryDatabase writer(file);
+        writer.open();
+        qint64 newest = end;
+        {
+            QSqlQuery q(writer.reader());
+            if (q.exec(QStringLiteral("SELECT MAX(time) FROM samples")) && q.next() && !q.value(0).isNull())
+                newest = q.value(0).toLongLong();
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const qint64 count = 30LL * 86400;
+        for (qint64 done = 0; done < count;) {
+            const bool ok = writer.write([&](QSqlDatabase &db) -> QSqlError {
+                QSqlQuery q(db);
+                q.prepare(
+                    QStringLiteral("INSERT INTO events (time, event, detail) VALUES (?, ?, 'SWR ALARM')"));
+                for (int i = 0; i < 100000 && done < count; ++i, ++done) {
+                    q.bindValue(0,
+                        EventLog::timeText(
+                            QDateTime::fromMSecsSinceEpoch(newest - (count - done) * 1000, Qt::UTC)));
+                    q.bindValue(1, done % 2 ? QStringLiteral("alarm off") : QStringLiteral("alarm on"));
+                    if (!q.exec())
+                        return q.lastError();
+                }
+                return {};
+            });
+            if (!ok) {
+                std::fprintf(stderr, "adding the events failed: %s\n", qPrintable(writer.lastError()));
+                return 1;
+            }
+        }
+        std::printf("Added %lld flapping events in %.0f s\n", count, double(timer.elapsed()) / 1000.0);
     }
     HistoryDatabase database(file, HistoryDatabase::Mode::ReadOnly);
     if (!database.open()) {
@@ -157,6 +201,37 @@ int main(int argc, char *argv[])
             qPrintable(resolution), first, median(times), *std::max_element(times.begin(), times.end()),
             median(own));
         std::fflush(stdout);
+    }
+
+    if (parser.isSet(flapOption)) {
+        // The last hour kept open: its redraw every 5 s, as the window's timer does it.
+        QWidget parent;
+        auto *window = new HistoryWindow(database, &parent);
+        window->setClock([end] { return end; });
+        window->resize(980, 900);
+        window->showRange(HistoryWindow::Range::LastHour);
+        window->show();
+        QApplication::processEvents();
+        std::vector<double> redraws;
+        std::vector<double> alarms;
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            window->refresh();
+            redraws.push_back(double(timer.nsecsElapsed()) / 1e6);
+            timer.restart();
+            bool ok = false;
+            history::alarmPeriods(database.reader(), end - history::kHourMs, end, end, &ok);
+            alarms.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        std::printf(
+            "\n| Last hour after a month of flapping | Median of %d | Slowest |\n| --- | --- | --- |\n",
+            runs);
+        std::printf("| Redraw (read, reduce, draw) | %.1f ms | %.1f ms |\n", median(redraws),
+            *std::max_element(redraws.begin(), redraws.end()));
+        std::printf("| Of it the alarm periods | %.2f ms | %.2f ms |\n", median(alarms),
+            *std::max_element(alarms.begin(), alarms.end()));
+        delete window;
     }
 
     if (parser.isSet(onlyOption))

@@ -4,6 +4,16 @@
 
 namespace csv {
 
+QString text(const QString &received)
+{
+    if (received.isEmpty())
+        return received;
+    const QChar first = received.front();
+    if (first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t' || first == u'\r')
+        return QLatin1Char('\'') + received;
+    return received;
+}
+
 QString field(QStringView text)
 {
     const bool quote

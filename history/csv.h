@@ -13,6 +13,11 @@ namespace csv {
 
 constexpr const char *kLineEnd = "\n";
 
+// A text received from the wire or the store, for a text column: one that starts with "=", "+",
+// "-", "@", a tab or a carriage return gets a "'" before it, so that a spreadsheet takes it as the
+// text it is and never as a formula. Numbers and times are written as they are, never through this.
+QString text(const QString &received);
+
 // One field, quoted when it has to be.
 QString field(QStringView text);
 

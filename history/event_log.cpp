@@ -2,6 +2,7 @@
 
 #include "history/csv.h"
 #include "history/history_database.h"
+#include "history/sample_store.h"
 
 #include <QFileInfo>
 #include <QIODevice>
@@ -106,14 +107,43 @@ QStringList EventLog::eventKinds() const
     QSqlDatabase db = m_database.reader();
     if (!db.isOpen())
         return {};
+    // One look-up in the kind's index per kind (a dozen), not a walk through every row.
     QSqlQuery query(db);
     query.setForwardOnly(true);
     QStringList kinds;
-    if (query.exec(QStringLiteral("SELECT DISTINCT event FROM events ORDER BY event"))) {
-        while (query.next())
-            kinds << query.value(0).toString();
+    if (!query.prepare(QStringLiteral("SELECT MIN(event) FROM events WHERE event > ?")))
+        return kinds;
+    QString after = QStringLiteral("");
+    if (QSqlQuery empty(db);
+        empty.exec(QStringLiteral("SELECT 1 FROM events WHERE event = '' LIMIT 1")) && empty.next())
+        kinds << QString();
+    while (true) {
+        query.bindValue(0, after);
+        if (!query.exec() || !query.next() || query.value(0).isNull())
+            break;
+        after = query.value(0).toString();
+        kinds << after;
+        query.finish();
     }
     return kinds;
+}
+
+QSqlError EventLog::prune(const QSqlDatabase &db, qint64 now, int limit, int *removed)
+{
+    *removed = 0;
+    const qint64 cut = history::periodStart(now - history::kFoldedKeepMs, history::kHourMs);
+    const QString cutText = timeText(QDateTime::fromMSecsSinceEpoch(cut, Qt::UTC));
+    QSqlQuery q(db);
+    // The oldest first, through events_by_time: a look-up when nothing is due.
+    if (!q.prepare(QStringLiteral(
+            "DELETE FROM events WHERE id IN (SELECT id FROM events WHERE time < ? ORDER BY time LIMIT ?)")))
+        return q.lastError();
+    q.bindValue(0, cutText);
+    q.bindValue(1, limit);
+    if (!q.exec())
+        return q.lastError();
+    *removed = q.numRowsAffected();
+    return {};
 }
 
 bool EventLog::writeCsv(QTextStream &out) const
@@ -130,8 +160,9 @@ bool EventLog::writeCsv(QTextStream &out) const
         query.setForwardOnly(true);
         if (query.exec(QStringLiteral("SELECT time, event, detail FROM events ORDER BY id"))) {
             while (query.next())
-                csv::writeRow(
-                    out, { query.value(0).toString(), query.value(1).toString(), query.value(2).toString() });
+                csv::writeRow(out,
+                    { query.value(0).toString(), csv::text(query.value(1).toString()),
+                        csv::text(query.value(2).toString()) });
             ok = !query.lastError().isValid();
         } else {
             ok = false;

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -58,11 +60,17 @@ public:
     // The distinct event texts in the log, sorted.
     QStringList eventKinds() const;
 
-    // The whole log as CSV: the header, then one row per event, oldest first (RFC 4180, CR LF).
+    // The whole log as CSV: the header, then one row per event, oldest first (RFC 4180 quoting,
+    // rows ending with LF as csv::kLineEnd; texts as csv::text() makes them).
     // False when the file exists but could not be read; a log that does not exist yet gives the
     // header alone.
     bool writeCsv(QTextStream &out) const;
     bool writeCsv(QIODevice &device) const;
+
+    // Retention, run on the recorder's thread inside its transaction: deletes at most `limit`
+    // events older than the folded samples are kept (kFoldedKeepMs before `now`, cut at a whole
+    // hour), the oldest first; `removed` counts them.
+    static QSqlError prune(const QSqlDatabase &db, qint64 now, int limit, int *removed);
 
     // UTC, ISO 8601 with milliseconds and a "Z", as stored: "2024-05-01T10:00:01.250Z".
     static QString timeText(const QDateTime &time);

@@ -13,6 +13,9 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +73,117 @@ bool fileIdentity(const QString &path, quint64 *device, quint64 *inode)
         return false;
     *device = quint64(info.st_dev);
     *inode = quint64(info.st_ino);
+    return true;
+}
+
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
+
+QString reasonOf(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Run as root, `path` (made by this run, or left as root's by an earlier one) takes the owner of
+// the folder it lies in when that is someone else's: the operator whose home it is.
+void giveToFolderOwner(const QByteArray &path, const struct stat &folder)
+{
+    struct stat st;
+    if (!runningAsRoot() || folder.st_uid == 0 || ::lstat(path.constData(), &st) != 0 || S_ISLNK(st.st_mode)
+        || st.st_uid != 0)
+        return;
+    [[maybe_unused]] const int changed = ::lchown(path.constData(), folder.st_uid, folder.st_gid);
+}
+
+// Creates `folder` and its parents, each made 0700 (and, as root, given to the owner of the folder
+// it is made in); the last one, made now or not, is given back when it was left as root's.
+bool makeFolders(const QString &folder, QString *error)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    qsizetype from = 1;
+    struct stat parent {
+    };
+    bool parentKnown = false;
+    while (true) {
+        const qsizetype slash = clean.indexOf(QLatin1Char('/'), from);
+        const QString part = slash < 0 ? clean : clean.left(slash);
+        const QByteArray native = QFile::encodeName(part);
+        struct stat st;
+        if (::stat(native.constData(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                *error = QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(part));
+                return false;
+            }
+            if (slash < 0 && parentKnown)
+                giveToFolderOwner(native, parent);
+        } else if (::mkdir(native.constData(), 0700) != 0) {
+            if (errno != EEXIST || ::stat(native.constData(), &st) != 0) {
+                *error = QStringLiteral("cannot create the folder %1 (%2)")
+                             .arg(QDir::toNativeSeparators(part), reasonOf(errno));
+                return false;
+            }
+        } else {
+            if (parentKnown)
+                giveToFolderOwner(native, parent);
+        }
+        ::stat(native.constData(), &st);
+        parent = st;
+        parentKnown = true;
+        if (slash < 0)
+            return true;
+        from = slash + 1;
+    }
+}
+
+// The history file before SQLite opens it for writing: a regular file, or made here (0600). Its
+// -wal and -shm, which SQLite makes with the file's mode and owner, lose what a wider umask gave
+// other users, and as root all three go back to the folder's owner.
+bool prepareFile(const QString &path, QString *error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray folderName = QFile::encodeName(QFileInfo(path).absolutePath());
+    struct stat folder;
+    if (::stat(folderName.constData(), &folder) != 0) {
+        *error = QStringLiteral("cannot read the folder %1 (%2)")
+                     .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath()), reasonOf(errno));
+        return false;
+    }
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0) {
+        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            *error = QStringLiteral("cannot create %1 (%2)")
+                         .arg(QDir::toNativeSeparators(path), reasonOf(errno));
+            return false;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        if (::lstat(native.constData(), &st) != 0) {
+            *error = QStringLiteral("cannot create %1 (%2)")
+                         .arg(QDir::toNativeSeparators(path), reasonOf(errno));
+            return false;
+        }
+    }
+    if (S_ISLNK(st.st_mode)) {
+        *error = QStringLiteral("%1 is a symbolic link, not the history file itself")
+                     .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("%1 is not a regular file").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    for (const char *suffix : { "", "-wal", "-shm" }) {
+        const QByteArray name = native + suffix;
+        struct stat part;
+        if (::lstat(name.constData(), &part) != 0 || !S_ISREG(part.st_mode))
+            continue;
+        giveToFolderOwner(name, folder);
+        if ((part.st_mode & 077) != 0 && (part.st_uid == ::geteuid() || runningAsRoot()))
+            ::chmod(name.constData(), part.st_mode & 0700);
+    }
     return true;
 }
 
@@ -184,10 +298,8 @@ HistoryDatabase::OpenResult HistoryDatabase::openConnection(QString *error)
 {
     closeConnection();
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot create the folder %1").arg(folder);
+    if (!makeFolders(folder, error) || !prepareFile(m_path, error))
         return OpenResult::Failed;
-    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.isValid()) {
         *error = QStringLiteral("Qt SQL's SQLite driver is missing");
@@ -232,12 +344,17 @@ QSqlError HistoryDatabase::checkAndMigrate(QSqlDatabase &db)
     if (!query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(m_autoCheckpoint ? 1000 : 0)))
         return query.lastError();
 
-    // The whole file, or the tables asked for where the file has them all.
+    // The whole file, or the tables asked for where the file has them all; nothing where opening
+    // checks nothing, unless this connection met damage.
     QStringList checks { QStringLiteral("PRAGMA quick_check") };
-    if (!m_checkedTables.isEmpty()) {
+    if (!m_checkAtOpening && !m_damageSeen)
+        checks.clear();
+    m_damageSeen = false;
+    if (!m_checkedTables.isEmpty() && !checks.isEmpty()) {
         QStringList scoped;
         for (const QString &table : m_checkedTables) {
-            if (!query.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?")))
+            if (!query.prepare(
+                    QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?")))
                 return query.lastError();
             query.bindValue(0, table);
             if (!query.exec())
@@ -360,6 +477,8 @@ bool HistoryDatabase::write(const std::function<QSqlError(QSqlDatabase &)> &work
         // a connection that cannot roll back otherwise, or whose file turned out damaged, is
         // opened afresh, and checked, at the next attempt.
         const QSqlError rollback = begun ? exec(db, QStringLiteral("ROLLBACK")) : QSqlError();
+        if (history_sql::isDamage(history_sql::resultCode(failure)))
+            m_damageSeen = true;
         if ((rollback.isValid() && history_sql::resultCode(rollback) != kSqliteError)
             || history_sql::isDamage(history_sql::resultCode(failure)))
             closeConnection();

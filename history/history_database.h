@@ -46,8 +46,13 @@ public:
     QString path() const { return m_path; }
     Mode mode() const { return m_mode; }
 
-    // Opens the file now: for writing, creates its folder and the file, sets write-ahead logging,
-    // checks it and brings its tables up to date. False when that failed (writing is then paused
+    // Opens the file now: for writing, creates its folder (0700) and the file (0600, and so its
+    // -wal and -shm, which SQLite makes with the file's mode and owner), sets write-ahead logging,
+    // checks it and brings its tables up to date. Run as root (sudo -E with the operator's home),
+    // what it creates is given to the owner of the folder it is made in, and a file or folder of
+    // the history left as root's under a folder of another owner is given back, so that the
+    // operator's next run can write it. A path that is not a regular file (a symbolic link, a
+    // folder, a pipe) is refused before SQLite opens anything. False when that failed (writing is then paused
     // and the problem told) or, read-only, when there is no readable file.
     bool open();
     bool isOpen() const;
@@ -73,6 +78,11 @@ public:
     // indexes. A file with a year of samples takes seconds to check whole: the window's connection
     // checks the events, and leaves the whole file to the recorder's thread.
     void setCheckedTables(const QStringList &tables) { m_checkedTables = tables; }
+    // Whether opening checks anything at all. Off for the window's connection: a check reads what
+    // it checks whole, which grows with the file, and the recorder's thread checks the whole file
+    // when it opens it. A connection whose own write met a damaged file checks at its next opening
+    // all the same (the tables set above), so that it can move that file aside.
+    void setCheckAtOpening(bool on) { m_checkAtOpening = on; }
 
     // Whether this connection's commits run the write-ahead log's checkpoints themselves (SQLite's
     // default). Off where another thread checkpoints (SampleRecorder), so that a commit here never
@@ -113,6 +123,8 @@ private:
     QString m_lastError;
     bool m_autoCheckpoint = true;
     QStringList m_checkedTables;
+    bool m_checkAtOpening = true;
+    bool m_damageSeen = false;
     // The file the connection has open (device and inode), to notice that another connection moved
     // it aside and started a new one.
     quint64 m_device = 0;

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
 
@@ -153,27 +154,115 @@ View loadView(const QSqlDatabase &db, qint64 from, qint64 to, int columns, qint6
     return view;
 }
 
+namespace {
+
+// The distinct details logged with `event`, one look-up in events_by_kind each (a few alarms),
+// never a walk through the rows.
+bool detailsOf(const QSqlDatabase &db, const QString &event, QStringList *details)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT 1 FROM events WHERE event = ? AND detail = '' LIMIT 1")))
+        return false;
+    q.bindValue(0, event);
+    if (!q.exec())
+        return false;
+    if (q.next())
+        details->append(QString());
+    if (!q.prepare(QStringLiteral("SELECT MIN(detail) FROM events WHERE event = ? AND detail > ?")))
+        return false;
+    QString after = QStringLiteral(""); // every other detail sorts after the empty one
+    while (true) {
+        q.bindValue(0, event);
+        q.bindValue(1, after);
+        if (!q.exec())
+            return false;
+        if (!q.next() || q.value(0).isNull())
+            return true;
+        after = q.value(0).toString();
+        details->append(after);
+        q.finish();
+    }
+}
+
+// The latest (time, id) of `event` with `detail` before `before`; (-1, -1) when there is none.
+struct Mark {
+    QString time;
+    qint64 id = -1;
+    bool operator<(const Mark &o) const { return time < o.time || (time == o.time && id < o.id); }
+};
+
+bool latestBefore(
+    const QSqlDatabase &db, const QString &event, const QString &detail, const QString &before, Mark *mark)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT time, id FROM events WHERE event = ? AND detail = ? AND time < ? "
+                                  "ORDER BY time DESC, id DESC LIMIT 1")))
+        return false;
+    q.bindValue(0, event);
+    q.bindValue(1, detail);
+    q.bindValue(2, before);
+    if (!q.exec())
+        return false;
+    *mark = q.next() ? Mark { q.value(0).toString(), q.value(1).toLongLong() } : Mark {};
+    return true;
+}
+
+} // namespace
+
 QList<AlarmPeriod> alarmPeriods(const QSqlDatabase &db, qint64 from, qint64 to, qint64 now, bool *ok)
 {
     QList<AlarmPeriod> periods;
     if (ok)
-        *ok = true;
+        *ok = false;
+    const QString on = QStringLiteral("alarm on");
+    const QString off = QStringLiteral("alarm off");
+    const QStringList resets { QStringLiteral("panel started"), QStringLiteral("panel closed") };
+    const QString fromText = EventLog::timeText(QDateTime::fromMSecsSinceEpoch(from, Qt::UTC));
+
+    // The state at the span's start, from a few look-ups before it: an alarm is on when its latest
+    // "alarm on" came after its latest "alarm off" and after the panel last started or closed (it
+    // stopped watching then). Its period is cut at the span's start anyway.
+    Mark reset;
+    for (const QString &event : resets) {
+        QStringList details;
+        if (!detailsOf(db, event, &details))
+            return periods;
+        for (const QString &detail : details) {
+            Mark m;
+            if (!latestBefore(db, event, detail, fromText, &m))
+                return periods;
+            if (reset < m)
+                reset = m;
+        }
+    }
+    QStringList alarms;
+    if (!detailsOf(db, on, &alarms))
+        return periods;
+    QHash<QString, qint64> since; // caption -> since
+    for (const QString &alarm : alarms) {
+        Mark lastOn;
+        Mark lastOff;
+        if (!latestBefore(db, on, alarm, fromText, &lastOn)
+            || !latestBefore(db, off, alarm, fromText, &lastOff))
+            return periods;
+        if (lastOn.id >= 0 && lastOff < lastOn && reset < lastOn)
+            since.insert(alarm, from);
+    }
+
+    // Then the span's own events, in time order, through events_by_time (the "+" keeps SQLite
+    // from taking the kind's index, which would walk every alarm event of the file).
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(
-            QStringLiteral("SELECT time, event, detail FROM events WHERE event IN ('alarm on', "
-                           "'alarm off', 'panel started', 'panel closed') AND time < ? ORDER BY id"))) {
-        if (ok)
-            *ok = false;
+    if (!q.prepare(QStringLiteral("SELECT time, event, detail FROM events WHERE time >= ? AND time < ? AND "
+                                  "+event IN ('alarm on', 'alarm off', 'panel started', 'panel closed') "
+                                  "ORDER BY time, id")))
         return periods;
-    }
-    q.bindValue(0, EventLog::timeText(QDateTime::fromMSecsSinceEpoch(to, Qt::UTC)));
-    if (!q.exec()) {
-        if (ok)
-            *ok = false;
+    q.bindValue(0, fromText);
+    q.bindValue(1, EventLog::timeText(QDateTime::fromMSecsSinceEpoch(to, Qt::UTC)));
+    if (!q.exec())
         return periods;
-    }
-    QHash<QString, qint64> on; // caption -> since
     auto close = [&](const QString &caption, qint64 start, qint64 end, bool open) {
         if (end > from && start < to)
             periods.append({ caption, qMax(start, from), qMin(end, to), open });
@@ -182,23 +271,27 @@ QList<AlarmPeriod> alarmPeriods(const QSqlDatabase &db, qint64 from, qint64 to, 
         const qint64 time = timeOf(q.value(0).toString());
         const QString event = q.value(1).toString();
         const QString detail = q.value(2).toString();
-        if (event == QLatin1String("alarm on")) {
-            if (!on.contains(detail))
-                on.insert(detail, time);
-        } else if (event == QLatin1String("alarm off")) {
-            if (on.contains(detail))
-                close(detail, on.take(detail), time, false);
+        if (event == on) {
+            if (!since.contains(detail))
+                since.insert(detail, time);
+        } else if (event == off) {
+            if (since.contains(detail))
+                close(detail, since.take(detail), time, false);
         } else {
             // The panel stopped or started watching: what was on is no longer known.
-            for (auto it = on.cbegin(); it != on.cend(); ++it)
+            for (auto it = since.cbegin(); it != since.cend(); ++it)
                 close(it.key(), it.value(), time, false);
-            on.clear();
+            since.clear();
         }
     }
-    for (auto it = on.cbegin(); it != on.cend(); ++it)
+    if (q.lastError().isValid())
+        return periods;
+    for (auto it = since.cbegin(); it != since.cend(); ++it)
         close(it.key(), it.value(), qMax(it.value(), qMin(now, to)), true);
     std::sort(periods.begin(), periods.end(),
         [](const AlarmPeriod &a, const AlarmPeriod &b) { return a.from < b.from; });
+    if (ok)
+        *ok = true;
     return periods;
 }
 

@@ -68,7 +68,9 @@ View loadView(const QSqlDatabase &db, qint64 from, qint64 to, int columns, qint6
 
 // The alarm periods of the event log that overlap [from, to): from each "alarm on" to the "alarm
 // off" of the same alarm, or to the panel's next start or close (it stopped watching then), or to
-// `now` while it lasts.
+// `now` while it lasts. It reads the span's events and a few look-ups before it (the state at its
+// start, through events_by_kind), never the log from its first row: a month of an alarm flapping
+// costs the last hour nothing.
 QList<AlarmPeriod> alarmPeriods(
     const QSqlDatabase &db, qint64 from, qint64 to, qint64 now, bool *ok = nullptr);
 

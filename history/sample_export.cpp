@@ -33,7 +33,7 @@ void writeSample(QTextStream &out, const Sample &s)
     fields.reserve(20);
     fields << csvTime(s.time);
     writeNumbers(fields, s.values);
-    fields << s.alarmCode << s.uptime << s.firmware << QStringLiteral("raw");
+    fields << csv::text(s.alarmCode) << csv::text(s.uptime) << csv::text(s.firmware) << QStringLiteral("raw");
     csv::writeRow(out, fields);
 }
 
@@ -46,7 +46,8 @@ void writeAggregate(QTextStream &out, const Aggregate &a)
     fields.reserve(20);
     fields << csvTime(a.time);
     writeNumbers(fields, means);
-    fields << a.alarmCode() << a.uptime << a.firmware << QStringLiteral("1min");
+    fields << csv::text(a.alarmCode()) << csv::text(a.uptime) << csv::text(a.firmware)
+           << QStringLiteral("1min");
     csv::writeRow(out, fields);
 }
 

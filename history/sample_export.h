@@ -12,7 +12,8 @@ class QTextStream;
 // where the file still has them, one per minute ("1min", its numbers the minute's means) where only
 // the folded rows are left; oldest first. Times are UTC, ISO 8601 with milliseconds and a "Z";
 // numbers have a point, as few digits as give the stored value back, and an empty cell where there
-// is no value; texts as received, with RFC 4180 quoting; rows end with LF.
+// is no value; texts as received (as csv::text() makes them safe for a spreadsheet), with RFC 4180
+// quoting; rows end with LF.
 namespace history {
 
 constexpr const char *kSamplesCsvHeader

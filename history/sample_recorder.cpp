@@ -1,5 +1,6 @@
 #include "history/sample_recorder.h"
 
+#include "history/event_log.h"
 #include "history/history_database.h"
 #include "history/sample_store.h"
 #include "status/report.h"
@@ -56,6 +57,7 @@ private:
     void take();
     bool commitChunk();
     bool pruneChunk();
+    bool pruneEvents();
     bool timedWrite(const std::function<QSqlError(QSqlDatabase &)> &work);
     void checkpoint(bool now);
 
@@ -209,6 +211,35 @@ bool RecorderWorker::pruneChunk()
     return removed >= SampleRecorder::kBatchRows;
 }
 
+// The event log's retention, a step of its own beside the samples': events are kept as long as the
+// folded rows, against the same "now" (the samples' retention's); true when more is due.
+bool RecorderWorker::pruneEvents()
+{
+    if (!m_haveNewest || (m_db->isPaused() && !m_db->isOpen()))
+        return false;
+    const qint64 now = m_newest;
+    {
+        // A look-up in events_by_time; no write transaction when nothing is due.
+        QSqlDatabase db = m_db->reader();
+        if (!db.isOpen())
+            return false;
+        QSqlQuery q(db);
+        const qint64 cut = history::periodStart(now - history::kFoldedKeepMs, history::kHourMs);
+        if (!q.exec(QStringLiteral("SELECT MIN(time) FROM events")) || !q.next() || q.value(0).isNull()
+            || q.value(0).toString() >= EventLog::timeText(QDateTime::fromMSecsSinceEpoch(cut, Qt::UTC)))
+            return false;
+    }
+    int removed = 0;
+    if (!timedWrite(
+            [&](QSqlDatabase &db) { return EventLog::prune(db, now, SampleRecorder::kBatchRows, &removed); }))
+        return false;
+    if (removed > 0) {
+        m_dirty = true;
+        m_rowsSinceCheckpoint += removed;
+    }
+    return removed >= SampleRecorder::kBatchRows;
+}
+
 // The log is copied into the file once enough has gone into it (about what SQLite's own automatic
 // checkpoint waits for), or a while after the last write: at one report a second that is once a
 // minute, one flush of the file, not one a batch.
@@ -239,6 +270,7 @@ void RecorderWorker::cycle()
     // Retention keeps pace with the samples (a step after each batch), so that the space of the
     // samples it deletes is taken again by the next ones and the file stops growing.
     more = pruneChunk() || more;
+    more = pruneEvents() || more;
     checkpoint(false);
     if (more)
         m_more->start(kChunkPauseMs);
@@ -251,8 +283,10 @@ void RecorderWorker::drain()
         if (!commitChunk())
             return;
         pruneChunk();
+        pruneEvents();
     }
     while (pruneChunk()) { }
+    while (pruneEvents()) { }
 }
 
 SampleRecorder::SampleRecorder(const QString &databasePath, QObject *parent)

@@ -9,9 +9,9 @@ namespace {
 // and how many samples had that number when not all of them had.
 QString foldedTable(const char *name)
 {
-    static const char *const numbers[] = { "forward", "reflected", "swr", "psu_temp", "amp_temp", "current1",
-        "current2", "current3", "current4", "voltage1", "voltage2", "voltage3", "voltage4", "power_limit",
-        "rf_drive" };
+    static const char *const numbers[]
+        = { "forward", "reflected", "swr", "psu_temp", "amp_temp", "current1", "current2", "current3",
+              "current4", "voltage1", "voltage2", "voltage3", "voltage4", "power_limit", "rf_drive" };
     QString sql = QStringLiteral("CREATE TABLE %1 (time INTEGER PRIMARY KEY, samples INTEGER NOT NULL")
                       .arg(QLatin1String(name));
     for (const char *n : numbers) {
@@ -56,6 +56,12 @@ const QList<Step> &steps()
                 QStringLiteral("CREATE INDEX samples_by_time ON samples (time)"),
                 foldedTable("samples_1min"),
                 foldedTable("samples_1h"),
+            } },
+        // The event log by kind, alarm and time: the latest "alarm on" or "alarm off" of an alarm
+        // before a time is one look-up, whatever the log holds before it.
+        { 3,
+            {
+                QStringLiteral("CREATE INDEX events_by_kind ON events (event, detail, time)"),
             } },
     };
     return all;

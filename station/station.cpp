@@ -7,7 +7,7 @@ namespace {
 constexpr int kUptimeField = 12; // "Uptime=" among the report's fields
 constexpr int kEventWriter = 1;
 constexpr int kSampleWriter = 2;
-}
+} // namespace
 
 Station::Station(TransmitterSession &session, const QString &databasePath, QObject *parent)
     : QObject(parent)
@@ -16,23 +16,26 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
     , m_recorder(m_database.path())
 {
     connect(&m_database, &HistoryDatabase::writeProblem, this,
-            [this](const QString &text) { noteWriteProblem(kEventWriter, text); });
+        [this](const QString &text) { noteWriteProblem(kEventWriter, text); });
     connect(&m_database, &HistoryDatabase::writeRecovered, this, [this] { m_failing &= ~kEventWriter; });
     connect(&m_database, &HistoryDatabase::movedAside, this,
-            [this](const QString &, const QString &text) { emit problem(text); });
+        [this](const QString &, const QString &text) { emit problem(text); });
     connect(&m_recorder, &SampleRecorder::writeProblem, this,
-            [this](const QString &text) { noteWriteProblem(kSampleWriter, text); });
+        [this](const QString &text) { noteWriteProblem(kSampleWriter, text); });
     connect(&m_recorder, &SampleRecorder::writeRecovered, this, [this] { m_failing &= ~kSampleWriter; });
     connect(&m_recorder, &SampleRecorder::movedAside, this,
-            [this](const QString &, const QString &text) { emit problem(text); });
+        [this](const QString &, const QString &text) { emit problem(text); });
     // The recorder's thread runs the checkpoints and checks the whole file when it opens it: the
-    // event log's commits here never checkpoint, and opening here checks the events only.
+    // event log's commits here never checkpoint, and opening here checks nothing (a check reads
+    // what it checks whole, on the window's thread); only after its own write met damage does it
+    // check the events, to move that file aside.
     m_database.setAutoCheckpoint(false);
     m_database.setCheckedTables({ QStringLiteral("events") });
+    m_database.setCheckAtOpening(false);
     m_database.open();
 
     connect(&m_watch, &TransmitterWatch::event, this,
-            [this](const WatchEvent &e) { m_log.append(e.text, e.detail); });
+        [this](const WatchEvent &e) { m_log.append(e.text, e.detail); });
 
     connect(&session, &TransmitterSession::displayChanged, this, [this] {
         const report::Display &d = m_session.display();
@@ -59,22 +62,26 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
         else if (!stale)
             m_watch.reportsResumed();
     });
-    connect(&session, &TransmitterSession::amplifierDownloaded, this, [this](bool whole, const QString &sent) {
-        m_watch.noteAction(WatchEvent::Kind::SettingsDownloaded, whole ? sent : sent + QStringLiteral(" (stopped early)"));
-    });
+    connect(
+        &session, &TransmitterSession::amplifierDownloaded, this, [this](bool whole, const QString &sent) {
+            m_watch.noteAction(WatchEvent::Kind::SettingsDownloaded,
+                whole ? sent : sent + QStringLiteral(" (stopped early)"));
+        });
     connect(&session, &TransmitterSession::logoDownloaded, this, [this](bool whole, const QString &sent) {
-        m_watch.noteAction(WatchEvent::Kind::LogoDownloaded, whole ? sent : sent + QStringLiteral(" (stopped early)"));
+        m_watch.noteAction(
+            WatchEvent::Kind::LogoDownloaded, whole ? sent : sent + QStringLiteral(" (stopped early)"));
     });
     connect(&session, &TransmitterSession::lineReopened, this,
-            [this](const QString &device) { m_watch.noteAction(WatchEvent::Kind::LineReopened, device); });
+        [this](const QString &device) { m_watch.noteAction(WatchEvent::Kind::LineReopened, device); });
     connect(&session, &TransmitterSession::portChosen, this, [this](int port, const QString &device) {
         m_watch.noteAction(WatchEvent::Kind::PortChosen, QStringLiteral("COM %1 (%2)").arg(port).arg(device));
     });
 
     SettingsStore &store = SettingsStore::instance();
     connect(&store, &SettingsStore::saveFailed, this,
-            [this](const QString &text) { m_watch.noteAction(WatchEvent::Kind::StoreFailing, text); });
-    connect(&store, &SettingsStore::saveRecovered, this, [this] { m_watch.noteAction(WatchEvent::Kind::StoreWorking); });
+        [this](const QString &text) { m_watch.noteAction(WatchEvent::Kind::StoreFailing, text); });
+    connect(&store, &SettingsStore::saveRecovered, this,
+        [this] { m_watch.noteAction(WatchEvent::Kind::StoreWorking); });
 }
 
 Station::~Station() = default;

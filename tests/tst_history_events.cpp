@@ -5,13 +5,17 @@
 #include "history/csv.h"
 #include "history/event_log.h"
 #include "history/history_database.h"
+#include "history/history_view.h"
 #include "history/schema.h"
 #include "support/test_env.h"
 
 #include <QBuffer>
 #include <QSignalSpy>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -61,6 +65,8 @@ private slots:
     void csvQuoting();
     void readerBesideWriter();
     void readerOfMissingFile();
+    void alarmPeriodsReadOnlyTheSpan();
+    void openingChecksNothingForTheWindow();
 };
 
 void TestHistoryEvents::defaultPathFollowsXdg()
@@ -264,6 +270,134 @@ void TestHistoryEvents::readerOfMissingFile()
     QVERIFY(ok);
     QVERIFY(log.all().isEmpty());
     QVERIFY(!QFileInfo::exists(QFileInfo(missing).absolutePath())); // not even its folder
+}
+
+namespace {
+
+int countStep(void *count)
+{
+    ++*static_cast<qint64 *>(count);
+    return 0;
+}
+
+// The SQLite instructions `work` runs on `db`'s connection: what it visits, whatever it returns.
+qint64 stepsOf(const QSqlDatabase &db, const std::function<void()> &work)
+{
+    sqlite3 *handle = *static_cast<sqlite3 *const *>(db.driver()->handle().constData());
+    qint64 count = 0;
+    sqlite3_progress_handler(handle, 1, countStep, &count);
+    work();
+    sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+    return count;
+}
+
+// A month of one alarm flapping every `everyS` seconds, then the last hour, the same in every file:
+// an alarm on since before it, one that goes on and off in it.
+void fillMonth(const QString &file, int everyS, qint64 end)
+{
+    HistoryDatabase db(file);
+    QVERIFY(db.open());
+    QVERIFY(db.write([&](QSqlDatabase &sql) -> QSqlError {
+        QSqlQuery q(sql);
+        q.prepare(QStringLiteral("INSERT INTO events (time, event, detail) VALUES (?, ?, ?)"));
+        auto add = [&](qint64 t, const char *event, const char *detail) {
+            q.bindValue(0, EventLog::timeText(QDateTime::fromMSecsSinceEpoch(t, Qt::UTC)));
+            q.bindValue(1, QString::fromLatin1(event));
+            q.bindValue(2, QString::fromLatin1(detail));
+            return q.exec();
+        };
+        const qint64 start = end - 30 * 86400000LL;
+        if (!add(start - 1000, "panel started", "") || !add(start, "alarm on", "PSU TEMP ALARM"))
+            return q.lastError();
+        bool on = false;
+        for (qint64 t = start + 1000; t < end - 3600000; t += everyS * 1000LL, on = !on) {
+            if (!add(t, on ? "alarm off" : "alarm on", "SWR ALARM"))
+                return q.lastError();
+        }
+        if (on && !add(end - 3600000 - 1, "alarm off", "SWR ALARM"))
+            return q.lastError();
+        if (!add(end - 1800000, "alarm on", "CURRENT ALARM")
+            || !add(end - 900000, "alarm off", "CURRENT ALARM"))
+            return q.lastError();
+        return {};
+    }));
+}
+
+} // namespace
+
+// The alarm shading of the last hour reads what the last hour holds and a few look-ups before it:
+// a month of flapping before it, forty times as many events, costs it nothing more.
+void TestHistoryEvents::alarmPeriodsReadOnlyTheSpan()
+{
+    const qint64 end
+        = QDateTime::fromString(QStringLiteral("2026-06-01T00:00:00Z"), Qt::ISODate).toMSecsSinceEpoch();
+    QList<qint64> steps;
+    QList<QList<history::AlarmPeriod>> found;
+    for (int everyS : { 2400, 60 }) {
+        const QString file = path(QStringLiteral("month-%1.sqlite").arg(everyS));
+        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+        fillMonth(file, everyS, end);
+        HistoryDatabase db(file);
+        QVERIFY(db.open());
+        QSqlDatabase sql = db.reader();
+        QList<history::AlarmPeriod> periods;
+        bool ok = false;
+        steps << stepsOf(sql, [&] { periods = history::alarmPeriods(sql, end - 3600000, end, end, &ok); });
+        QVERIFY(ok);
+        found << periods;
+    }
+    // The same periods in both: the alarm on since the month's start, and the one in the hour.
+    for (const QList<history::AlarmPeriod> &periods : found) {
+        QCOMPARE(periods.size(), 2);
+        QCOMPARE(periods[0].caption, QStringLiteral("PSU TEMP ALARM"));
+        QCOMPARE(periods[0].from, end - 3600000);
+        QVERIFY(periods[0].open);
+        QCOMPARE(periods[1].caption, QStringLiteral("CURRENT ALARM"));
+        QCOMPARE(periods[1].to, end - 900000);
+    }
+    // 43,000 events before the hour against 1,100: what the query visits does not follow them.
+    QVERIFY2(steps[1] < steps[0] + 200,
+        qPrintable(QStringLiteral("%1 then %2 steps").arg(steps[0]).arg(steps[1])));
+
+    // The Events window's list of kinds: a look-up per kind, not a walk through the log.
+    HistoryDatabase db(path(QStringLiteral("month-60.sqlite")));
+    QVERIFY(db.open());
+    EventLog log(db);
+    QStringList kinds;
+    const qint64 kindSteps = stepsOf(db.reader(), [&] { kinds = log.eventKinds(); });
+    QCOMPARE(kinds, (QStringList { "alarm off", "alarm on", "panel started" }));
+    QVERIFY2(kindSteps < 500, qPrintable(QString::number(kindSteps)));
+}
+
+// The window's connection (as the station sets it up) reads a few pages when it opens a file with
+// a large event log: no check that reads the events whole on the window's thread.
+void TestHistoryEvents::openingChecksNothingForTheWindow()
+{
+    const QString file = path();
+    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+    fillMonth(file, 20, QDateTime::currentMSecsSinceEpoch()); // 130,000 events
+    auto readBytes = [] {
+        QFile io(QStringLiteral("/proc/self/io"));
+        if (!io.open(QIODevice::ReadOnly))
+            return qint64(-1);
+        for (const QByteArray &line : io.readAll().split('\n')) {
+            if (line.startsWith("rchar: "))
+                return line.mid(7).toLongLong();
+        }
+        return qint64(-1);
+    };
+    const qint64 size = QFileInfo(file).size() + QFileInfo(file + QStringLiteral("-wal")).size();
+    QVERIFY(size > 4 << 20);
+    HistoryDatabase db(file);
+    db.setAutoCheckpoint(false);
+    db.setCheckedTables({ QStringLiteral("events") });
+    db.setCheckAtOpening(false);
+    const qint64 before = readBytes();
+    QVERIFY(db.open());
+    const qint64 read = readBytes() - before;
+    QVERIFY2(read < 512 * 1024, qPrintable(QStringLiteral("%1 bytes read of %2").arg(read).arg(size)));
+    EventLog log(db);
+    QVERIFY(log.append(QStringLiteral("panel started")));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryEvents)

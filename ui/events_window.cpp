@@ -8,10 +8,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace {
-const int kShownAtMost = 5000; // the newest; --events prints them all
-}
-
 EventsWindow::EventsWindow(EventLog &log, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_log(log)
@@ -42,9 +38,11 @@ EventsWindow::EventsWindow(EventLog &log, QWidget *parent)
     layout->addWidget(m_list, 1);
 
     connect(m_kind, &QComboBox::currentIndexChanged, this, &EventsWindow::refresh);
-    connect(&m_log, &EventLog::appended, this, [this] {
+    // A new event goes on top of what is shown; the rows are read again only when the window is
+    // opened or the kind chosen (at most kShownAtMost of them, through an index).
+    connect(&m_log, &EventLog::appended, this, [this](const LoggedEvent &e) {
         if (isVisible())
-            refresh();
+            add(e);
     });
     refresh();
 }
@@ -69,4 +67,22 @@ void EventsWindow::refresh()
         items.append(new QTreeWidgetItem({ EventLog::timeText(e.time), e.event, e.detail }));
     }
     m_list->addTopLevelItems(items);
+}
+
+void EventsWindow::add(const LoggedEvent &e)
+{
+    if (m_kind->findText(e.event, Qt::MatchExactly) < 1) {
+        // A kind not seen yet, in its sorted place after "All events"; the choice stays.
+        const QSignalBlocker quiet(m_kind);
+        int at = 1;
+        while (at < m_kind->count() && m_kind->itemText(at) < e.event)
+            ++at;
+        m_kind->insertItem(at, e.event);
+    }
+    const QString chosen = m_kind->currentIndex() > 0 ? m_kind->currentText() : QString();
+    if (!chosen.isEmpty() && chosen != e.event)
+        return;
+    m_list->insertTopLevelItem(0, new QTreeWidgetItem({ EventLog::timeText(e.time), e.event, e.detail }));
+    while (m_list->topLevelItemCount() > kShownAtMost)
+        delete m_list->takeTopLevelItem(m_list->topLevelItemCount() - 1);
 }

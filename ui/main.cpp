@@ -13,12 +13,17 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStatusBar>
+#include <QTemporaryFile>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,7 +91,7 @@ int tellHeadlessRuns()
 }
 
 // --export-csv FILE [--from TIME] [--to TIME]: the recorded samples as CSV, read as --events reads
-// the event log. FILE appears whole or not at all.
+// the event log. FILE appears whole or not at all, and is never written through a link.
 int exportCsv(const CommandLine &command, int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -95,25 +100,56 @@ int exportCsv(const CommandLine &command, int argc, char *argv[])
     const qint64 from = command.from.isValid() ? command.from.toMSecsSinceEpoch() : history::kEarliest;
     const qint64 to = command.to.isValid() ? command.to.toMSecsSinceEpoch() : history::kLatest;
     const bool toStdout = command.exportFile == QLatin1String("-");
-    QFile standardOutput;
-    QSaveFile file(command.exportFile);
-    QIODevice &out = toStdout ? static_cast<QIODevice &>(standardOutput) : file;
-    if (toStdout ? !standardOutput.open(stdout, QIODevice::WriteOnly) : !file.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "valtrona-panel: cannot write %s: %s\n", qPrintable(command.exportFile),
-            qPrintable(out.errorString()));
+    if (toStdout) {
+        QFile standardOutput;
+        if (!standardOutput.open(stdout, QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "valtrona-panel: cannot write to standard output\n");
+            return 1;
+        }
+        if (!history::writeSamplesCsv(database, standardOutput, from, to)) {
+            std::fprintf(stderr, "valtrona-panel: the history %s cannot be read%s%s\n",
+                qPrintable(database.path()), database.lastError().isEmpty() ? "" : ": ",
+                qPrintable(database.lastError()));
+            return 1;
+        }
+        return 0;
+    }
+    // FILE is replaced by a file of this run's own, never written through: a symbolic link (which
+    // another user may have put in a shared folder, leading to one of the operator's files) or
+    // anything but a regular file is refused, and the new file is written beside it under a
+    // temporary name and renamed over the name, which replaces a link put there meanwhile rather
+    // than following it.
+    const QString name = command.exportFile;
+    const QByteArray native = QFile::encodeName(name);
+    struct stat st;
+    if (::lstat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "valtrona-panel: %s is %s; nothing was written\n", qPrintable(name),
+            S_ISLNK(st.st_mode) ? "a symbolic link" : "not a regular file");
         return 1;
     }
-    if (!history::writeSamplesCsv(database, out, from, to)) {
+    QTemporaryFile file(QFileInfo(name).absolutePath() + QStringLiteral("/.") + QFileInfo(name).fileName()
+        + QStringLiteral(".XXXXXX"));
+    if (!file.open()) {
+        std::fprintf(stderr, "valtrona-panel: cannot write %s: %s\n", qPrintable(name),
+            qPrintable(file.errorString()));
+        return 1;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(file.handle(), 0666 & ~mask);
+    if (!history::writeSamplesCsv(database, file, from, to)) {
         std::fprintf(stderr, "valtrona-panel: the history %s cannot be read%s%s\n",
             qPrintable(database.path()), database.lastError().isEmpty() ? "" : ": ",
             qPrintable(database.lastError()));
         return 1;
     }
-    if (!toStdout && !file.commit()) {
-        std::fprintf(stderr, "valtrona-panel: cannot write %s: %s\n", qPrintable(command.exportFile),
-            qPrintable(file.errorString()));
+    if (!file.flush() || ::fsync(file.handle()) != 0
+        || ::rename(QFile::encodeName(file.fileName()).constData(), native.constData()) != 0) {
+        std::fprintf(stderr, "valtrona-panel: cannot write %s: %s\n", qPrintable(name),
+            qPrintable(QString::fromLocal8Bit(std::strerror(errno))));
         return 1;
     }
+    file.setAutoRemove(false);
     return 0;
 }
 
