@@ -11,6 +11,7 @@
 
 #include <QSqlQuery>
 #include <QtTest>
+#include <atomic>
 
 using namespace history;
 
@@ -73,8 +74,15 @@ void TestHistoryRetention::foldsAndKeeps()
     const qint64 last = days * 86400 - 10; // seconds, one sample every 10 s
     {
         SampleRecorder recorder(file);
-        for (qint64 t = 0; t <= last; t += 10)
+        // Ten days go by on the steady clock as well.
+        std::atomic<qint64> steady { 0 };
+        recorder.setSteadyClock([&steady] { return steady.load(); });
+        for (qint64 t = 0; t <= last; t += 10) {
+            steady = t * 1000;
             recorder.add(sampleAt(t));
+        }
+        QVERIFY(recorder.sync(120000));
+        steady = steady + kHourMs; // the rest of the two days' retention
         QVERIFY(recorder.sync(120000));
         QCOMPARE(recorder.committedCount(), last / 10 + 1);
     }
@@ -146,13 +154,27 @@ void TestHistoryRetention::foldsAndKeeps()
     QCOMPARE(recentRows.size(), 1);
     QCOMPARE(recentRows.first().stats[Forward].mean(), 102.5);
 
-    // Two years on, the folded rows older than two years go, the rest stay.
+    // Two years on, the folded rows older than two years go, the rest stay: a few hours' worth
+    // of rows for each hour of retention.
     {
         SampleRecorder recorder(file);
+        std::atomic<qint64> steady { 0 };
+        recorder.setSteadyClock([&steady] { return steady.load(); });
         Sample later = sampleAt(0);
         later.time = kStart + kFoldedKeepMs + 2 * kDayMs + 30 * kMinuteMs;
         recorder.add(later);
         QVERIFY(recorder.sync(120000));
+        {
+            HistoryDatabase reader(file, HistoryDatabase::Mode::ReadOnly);
+            QVERIFY(reader.open());
+            const qint64 rawBefore = last / 10 + 1 - (rawCut - kStart) / 10000;
+            QCOMPARE(sample_store::count(reader.reader(), Resolution::Raw),
+                rawBefore + 1 - SampleRecorder::kRawPrunePerHour);
+        }
+        for (int hour = 1; hour <= 13; ++hour) {
+            steady = hour * kHourMs;
+            QVERIFY(recorder.sync(120000));
+        }
     }
     QVERIFY(db.open());
     sql = db.reader();
