@@ -385,7 +385,11 @@ bool HistoryDatabase::writeWhilePaused(const std::function<QSqlError(QSqlDatabas
 {
     if (!m_paused)
         return write(work);
-    if (m_mode == Mode::ReadOnly || !isOpen() || !isSameFile())
+    if (m_mode == Mode::ReadOnly)
+        return false;
+    if (isOpen() && !isSameFile())
+        closeStaleConnection();
+    if (!isOpen() && !open())
         return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlError failure = exec(db, QStringLiteral("BEGIN IMMEDIATE"));

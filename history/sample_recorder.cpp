@@ -216,10 +216,12 @@ bool RecorderWorker::pruneChunk(bool maintenance)
             return false;
         now = m_owner.m_anchorTime;
     }
-    if (m_db->isPaused() && !m_db->isOpen())
+    if (m_db->isPaused() && !m_db->isOpen() && !maintenance)
         return false;
     if (!m_oldestKnown) {
-        QSqlDatabase db = m_db->reader();
+        QSqlDatabase db = m_db->isOpen() || !maintenance ? m_db->reader() : QSqlDatabase();
+        if (maintenance && !db.isOpen() && m_db->writeWhilePaused([](QSqlDatabase &) { return QSqlError(); }))
+            db = m_db->reader();
         if (!db.isOpen())
             return false;
         m_oldestRaw = history::sample_store::oldestRaw(db);
@@ -301,8 +303,11 @@ void RecorderWorker::drain()
 {
     take();
     while (!m_pending.isEmpty()) {
-        if (!commitChunk())
+        if (!commitChunk()) {
+            if (pruneChunk(true))
+                checkpoint(true);
             return;
+        }
         pruneChunk();
         take();
     }
