@@ -113,6 +113,7 @@ Result fill(const Options &options)
     {
         SampleRecorder recorder(options.file);
         recorder.setClock([&clock] { return clock; });
+        recorder.setSteadyClock([&clock] { return clock; }); // the simulated days, for retention
         report::Display display = report::Display::initial();
         for (qint64 t = rawFrom; t < options.end; t += 1000) {
             const bool silentNow = scenario.silentAt(t);

@@ -119,6 +119,8 @@ int main(int argc, char *argv[])
         log.setClock([&clock] { return QDateTime::fromMSecsSinceEpoch(clock, Qt::UTC); });
         SampleRecorder recorder(file);
         recorder.setClock([&clock] { return clock; });
+        // The simulated month passes on the steady clock too, which retention is timed on.
+        recorder.setSteadyClock([&clock, start] { return clock - start; });
         for (qint64 i = 0; i < reports; ++i) {
             clock = start + i * 1000;
             const QString text = QString::fromLatin1(scenario.reportAt(clock));

@@ -343,6 +343,10 @@ QSqlError HistoryDatabase::checkAndMigrate(QSqlDatabase &db)
         return query.lastError();
     if (!query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(m_autoCheckpoint ? 1000 : 0)))
         return query.lastError();
+    // The log gives back what a burst made it grow to once it is copied into the file: it never
+    // keeps more than about a checkpoint's worth of the disk.
+    if (!query.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit)))
+        return query.lastError();
 
     // The whole file, or the tables asked for where the file has them all; nothing where opening
     // checks nothing, unless this connection met damage.
@@ -493,6 +497,28 @@ bool HistoryDatabase::write(const std::function<QSqlError(QSqlDatabase &)> &work
         emit writeRecovered();
     }
     return true;
+}
+
+bool HistoryDatabase::writeWhilePaused(const std::function<QSqlError(QSqlDatabase &)> &work)
+{
+    if (!m_paused)
+        return write(work);
+    if (m_mode == Mode::ReadOnly)
+        return false;
+    if (isOpen() && !isSameFile())
+        closeStaleConnection();
+    if (!isOpen() && !open())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlError failure = exec(db, QStringLiteral("BEGIN IMMEDIATE"));
+    const bool begun = !failure.isValid();
+    if (begun)
+        failure = work(db);
+    if (!failure.isValid())
+        failure = exec(db, QStringLiteral("COMMIT"));
+    if (failure.isValid() && begun)
+        exec(db, QStringLiteral("ROLLBACK"));
+    return !failure.isValid();
 }
 
 bool HistoryDatabase::isSameFile() const

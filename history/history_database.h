@@ -33,6 +33,9 @@ public:
     enum class Mode { ReadWrite, ReadOnly };
 
     static constexpr int kDefaultRetryMs = 5000;
+    // What the write-ahead log keeps of the disk after a checkpoint (SQLite's automatic one
+    // copies at 1000 pages of 4 KiB).
+    static constexpr qint64 kJournalSizeLimit = 4 * 1024 * 1024;
 
     // $XDG_DATA_HOME/ZTK Electronics/ValtronaAmp+/history.sqlite (~/.local/share/... when unset),
     // taken from the environment each time.
@@ -67,6 +70,11 @@ public:
     // whether it is committed. False at once, without touching the disk, in read-only mode and while
     // paused with no retry due.
     bool write(const std::function<QSqlError(QSqlDatabase &)> &work);
+
+    // As write(), also while paused and between retries, on the connection already open, and with
+    // no effect on the pause: neither a problem nor a recovery is told. For retention, which makes
+    // the room a full disk lacks, while the writes that fill the file wait.
+    bool writeWhilePaused(const std::function<QSqlError(QSqlDatabase &)> &work);
 
     // The connection to read through, opened when needed; not open when the file cannot be read.
     QSqlDatabase reader();

@@ -89,6 +89,23 @@ std::optional<double> standingWaveRatio(double forward, double reflected)
     return swr;
 }
 
+QString clampedText(const QString &text)
+{
+    if (text.size() <= kMaxTextLength)
+        return text;
+    qsizetype n = kMaxTextLength;
+    if (text[n - 1].isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+void Sample::clampTexts()
+{
+    alarmCode = clampedText(alarmCode);
+    uptime = clampedText(uptime);
+    firmware = clampedText(firmware);
+}
+
 void Sample::computeSwr()
 {
     values[Swr] = kNoValue;
@@ -121,6 +138,7 @@ Sample Sample::fromDisplay(const report::Display &display, qint64 time)
     s.alarmCode = carriedText(report::kAlarmCodeBit, display.alarmCode);
     s.uptime = carriedText(kUptimeField, display.texts[kUptimeField]);
     s.firmware = carriedText(kFirmwareField, display.texts[kFirmwareField]);
+    s.clampTexts();
     return s;
 }
 

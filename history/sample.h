@@ -57,6 +57,12 @@ std::optional<double> leadingNumber(QStringView text);
 // or when the reflected power is not below the forward (the ratio would be infinite).
 std::optional<double> standingWaveRatio(double forward, double reflected);
 
+// The longest text the history stores (an uptime, a firmware name, an alarm code): a longer one is
+// cut, so that the wire's texts cannot make the rows large.
+constexpr int kMaxTextLength = 64;
+// `text` cut to kMaxTextLength characters (never inside a surrogate pair); null stays null.
+QString clampedText(const QString &text);
+
 constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 inline bool hasValue(double v)
 {
@@ -66,7 +72,7 @@ inline bool hasValue(double v)
 struct Sample {
     qint64 time = 0; // milliseconds since 1970-01-01 UTC
     std::array<double, kSeriesCount> values; // kNoValue where the report gave none
-    // As received; a null text when the report did not carry the field.
+    // As received (cut to kMaxTextLength); a null text when the report did not carry the field.
     QString alarmCode;
     QString uptime;
     QString firmware;
@@ -77,6 +83,8 @@ struct Sample {
     static Sample fromDisplay(const report::Display &display, qint64 time);
     // Sets the SWR from the two powers (no value when either is missing).
     void computeSwr();
+    // Cuts the texts to kMaxTextLength.
+    void clampTexts();
 };
 
 } // namespace history

@@ -182,9 +182,9 @@ void bindAggregate(QSqlQuery &q, const Aggregate &a)
         q.bindValue(
             c++, s.count == a.samples ? QVariant(QMetaType::fromType<qlonglong>()) : QVariant(s.count));
     }
-    q.bindValue(c++, textValue(a.alarmCode()));
-    q.bindValue(c++, textValue(a.uptime));
-    q.bindValue(c++, textValue(a.firmware));
+    q.bindValue(c++, textValue(clampedText(a.alarmCode())));
+    q.bindValue(c++, textValue(clampedText(a.uptime)));
+    q.bindValue(c++, textValue(clampedText(a.firmware)));
 }
 
 } // namespace
@@ -338,7 +338,8 @@ QSqlError append(const QSqlDatabase &db, const QList<Sample> &samples)
     // Each period once, in time order.
     std::map<qint64, Aggregate> minutes;
     std::map<qint64, Aggregate> hours;
-    for (const Sample &s : samples) {
+    for (Sample s : samples) {
+        s.clampTexts();
         int c = 0;
         insert.bindValue(c++, s.time);
         for (int i = 0; i < kSeriesCount; ++i) {
@@ -376,32 +377,37 @@ QSqlError append(const QSqlDatabase &db, const QList<Sample> &samples)
     return mergeFolded(db, Resolution::Hour, listOf(hours));
 }
 
-QSqlError prune(const QSqlDatabase &db, qint64 now, int limit, int *removed)
+QSqlError prune(
+    const QSqlDatabase &db, qint64 now, int rawLimit, int foldedLimit, int *rawRemoved, int *foldedRemoved)
 {
-    *removed = 0;
+    *rawRemoved = 0;
+    *foldedRemoved = 0;
     QSqlQuery q(db);
     const qint64 rawCut = periodStart(now - kRawKeepMs, kMinuteMs);
     const qint64 foldedCut = periodStart(now - kFoldedKeepMs, kHourMs);
-    if (!q.prepare(QStringLiteral(
-            "DELETE FROM samples WHERE id IN (SELECT id FROM samples WHERE time < ? ORDER BY time LIMIT ?)")))
-        return q.lastError();
-    q.bindValue(0, rawCut);
-    q.bindValue(1, limit);
-    if (!q.exec())
-        return q.lastError();
-    *removed += q.numRowsAffected();
+    if (rawLimit > 0) {
+        if (!q.prepare(
+                QStringLiteral("DELETE FROM samples WHERE id IN (SELECT id FROM samples WHERE time < ? "
+                               "ORDER BY time LIMIT ?)")))
+            return q.lastError();
+        q.bindValue(0, rawCut);
+        q.bindValue(1, rawLimit);
+        if (!q.exec())
+            return q.lastError();
+        *rawRemoved = q.numRowsAffected();
+    }
     for (Resolution r : { Resolution::Minute, Resolution::Hour }) {
-        if (*removed >= limit)
+        if (*foldedRemoved >= foldedLimit)
             break;
         if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE time IN (SELECT time FROM %1 WHERE time < ? "
                                       "ORDER BY time LIMIT ?)")
                            .arg(tableOf(r))))
             return q.lastError();
         q.bindValue(0, foldedCut);
-        q.bindValue(1, limit - *removed);
+        q.bindValue(1, foldedLimit - *foldedRemoved);
         if (!q.exec())
             return q.lastError();
-        *removed += q.numRowsAffected();
+        *foldedRemoved += q.numRowsAffected();
     }
     return {};
 }

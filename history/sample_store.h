@@ -62,15 +62,18 @@ struct Aggregate {
 
 namespace sample_store {
 
-// Stores `samples` as raw rows and adds each to its minute and its hour.
+// Stores `samples` as raw rows and adds each to its minute and its hour (texts cut to
+// kMaxTextLength).
 QSqlError append(const QSqlDatabase &db, const QList<Sample> &samples);
 // Adds `aggregates` (whole periods of `resolution`, Minute or Hour) to the folded rows; a period
 // that has a row already is merged with it. For filling a history file without its raw samples.
 QSqlError mergeFolded(const QSqlDatabase &db, Resolution resolution, const QList<Aggregate> &aggregates);
 
-// Retention at `now`: deletes at most `limit` raw samples older than kRawKeepMs and folded rows
-// older than kFoldedKeepMs (the cut at a whole minute and a whole hour). `removed` counts them.
-QSqlError prune(const QSqlDatabase &db, qint64 now, int limit, int *removed);
+// Retention at `now`: deletes at most `rawLimit` raw samples older than kRawKeepMs and at most
+// `foldedLimit` folded rows older than kFoldedKeepMs (the cut at a whole minute and a whole hour),
+// the oldest first. `rawRemoved` and `foldedRemoved` count them.
+QSqlError prune(
+    const QSqlDatabase &db, qint64 now, int rawLimit, int foldedLimit, int *rawRemoved, int *foldedRemoved);
 
 // The time of the oldest raw sample, or nothing when there is none (or it could not be read).
 std::optional<qint64> oldestRaw(const QSqlDatabase &db);

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTextStream>
 #include <QtTest>
+#include <atomic>
 
 #include <sys/stat.h>
 
@@ -78,9 +79,14 @@ private:
     void record()
     {
         SampleRecorder recorder(m_file);
+        // Twenty days pass between the two parts on the steady clock too, so that retention
+        // trusts the later times.
+        std::atomic<qint64> steady { 0 };
+        recorder.setSteadyClock([&steady] { return steady.load(); });
         const qint64 old = at("2026-05-01T10:15:00Z");
         for (int i = 0; i < 3; ++i)
             recorder.add(full(old + i * 20000, 10 + i)); // 10, 11, 12 W: mean 11
+        steady = at("2026-05-21T08:00:00Z") - old;
         Sample quoted = full(at("2026-05-21T08:00:00.250Z"), 12.5);
         quoted.firmware = QStringLiteral("1.4 \"beta\", build 7");
         quoted.uptime = QStringLiteral("line\r\nbreak");

@@ -11,6 +11,7 @@
 #include "history/sample_export.h"
 #include "history/sample_recorder.h"
 #include "history/sample_store.h"
+#include "status/report.h"
 #include "support/test_env.h"
 
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QtTest>
+#include <atomic>
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -112,6 +114,8 @@ private slots:
     void pausedAndResumed();
     void damagedFileMovedAside();
     void checkAtOpeningScope();
+    void longTextsAndFlood();
+    void queueBoundInBytes();
 };
 
 // Samples are written a batch at a time, not one by one; destroying the recorder commits the rest.
@@ -353,6 +357,82 @@ int main(int argc, char *argv[])
     TestHistoryRecorder test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
+}
+
+// A simulated day of reports that carry a 4000-character firmware text and uptime, three a second:
+// one sample a second is stored, its texts cut to 64 characters, and the file stays the size of a
+// day of ordinary samples. HISTORY_FLOOD_HOURS shortens the day.
+void TestHistoryRecorder::longTextsAndFlood()
+{
+    const qint64 hours = envNumber("HISTORY_FLOOD_HOURS", 24);
+    const QString file = m_scratch.filePath(QStringLiteral("flood.sqlite"));
+    const QString firmware = QString(4000, u'F');
+    const QString uptime = QString(4000, u'7');
+    const qint64 seconds = hours * 3600;
+    {
+        SampleRecorder recorder(file);
+        std::atomic<qint64> clock { kStart };
+        recorder.setClock([&clock] { return clock.load(); });
+        recorder.setSteadyClock([&clock] { return clock.load() - kStart; });
+        report::Display display = report::Display::initial();
+        for (qint64 t = 0; t < seconds * 1000; t += 333) {
+            clock = kStart + t;
+            report::apply(
+                QStringLiteral("Pfwd=%1W,Uptime=%2,Firmware=%3,").arg(t % 500).arg(uptime, firmware),
+                display);
+            recorder.record(display);
+        }
+        QVERIFY(recorder.sync(300000));
+        QCOMPARE(recorder.committedCount(), seconds);
+        QCOMPARE(recorder.droppedCount(), 0);
+    }
+    HistoryDatabase db(file, HistoryDatabase::Mode::ReadOnly);
+    QVERIFY(db.open());
+    QCOMPARE(sample_store::count(db.reader(), Resolution::Raw), seconds);
+    QSqlQuery q(db.reader());
+    QVERIFY(
+        q.exec(QStringLiteral("SELECT MAX(LENGTH(firmware)), MAX(LENGTH(uptime)) FROM samples")) && q.next());
+    QCOMPARE(q.value(0).toInt(), SampleRecorder::kMaxTextLength);
+    QCOMPARE(q.value(1).toInt(), SampleRecorder::kMaxTextLength);
+    QVERIFY(q.exec(QStringLiteral("SELECT MAX(LENGTH(firmware)) FROM samples_1min")) && q.next());
+    QCOMPARE(q.value(0).toInt(), SampleRecorder::kMaxTextLength);
+    // A raw row with its index is about 155 bytes with short texts, a minute row 216: with the
+    // two 64-character texts well under 400 bytes a second.
+    const qint64 size = QFileInfo(file).size() + QFileInfo(file + QStringLiteral("-wal")).size();
+    qInfo("%lld hours: %lld bytes, %lld a second", hours, size, size / seconds);
+    QVERIFY2(size < seconds * 400, qPrintable(QString::number(size)));
+}
+
+// While the file cannot be written, what waits is bounded in bytes, the newest kept.
+void TestHistoryRecorder::queueBoundInBytes()
+{
+    const QString blocker = m_scratch.filePath(QStringLiteral("not-a-folder"));
+    QFile f(blocker);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    SampleRecorder recorder(blocker + QStringLiteral("/history.sqlite"));
+    recorder.setRetryInterval(100000);
+    Sample s = numbered(0);
+    s.firmware = QString(4000, u'F');
+    s.uptime = QString(4000, u'U');
+    s.alarmCode = QString(4000, u'0');
+    const qint64 one = SampleRecorder::bytesOf([&] {
+        Sample c = s;
+        c.clampTexts();
+        return c;
+    }());
+    const qint64 n = 2 * SampleRecorder::kMaxWaitingBytes / one;
+    for (qint64 i = 1; i <= n; ++i) {
+        s.time = kStart + i * 1000;
+        s.values[Forward] = double(i);
+        recorder.add(s);
+    }
+    QVERIFY(!recorder.sync(5000));
+    QVERIFY(recorder.waitingBytes() <= SampleRecorder::kMaxWaitingBytes);
+    QVERIFY(
+        recorder.waitingBytes() > SampleRecorder::kMaxWaitingBytes - one * (SampleRecorder::kBatchRows + 1));
+    QCOMPARE(recorder.waitingCount() + recorder.droppedCount(), n);
+    QCOMPARE(recorder.waitingBytes(), recorder.waitingCount() * one);
 }
 
 #include "tst_history_recorder.moc"

@@ -12,6 +12,7 @@
 
 #include <QSqlQuery>
 #include <QtTest>
+#include <atomic>
 
 using namespace history;
 
@@ -66,6 +67,8 @@ private slots:
     void clockSetBack();
     void mergesAcrossBatches();
     void eventsKeptAsLongAsFolded();
+    void clockJumps_data();
+    void clockJumps();
 };
 
 void TestHistoryRetention::foldsAndKeeps()
@@ -75,8 +78,15 @@ void TestHistoryRetention::foldsAndKeeps()
     const qint64 last = days * 86400 - 10; // seconds, one sample every 10 s
     {
         SampleRecorder recorder(file);
-        for (qint64 t = 0; t <= last; t += 10)
+        // Ten days go by on the steady clock as well.
+        std::atomic<qint64> steady { 0 };
+        recorder.setSteadyClock([&steady] { return steady.load(); });
+        for (qint64 t = 0; t <= last; t += 10) {
+            steady = t * 1000;
             recorder.add(sampleAt(t));
+        }
+        QVERIFY(recorder.sync(120000));
+        steady = steady + kHourMs; // the rest of the two days' retention
         QVERIFY(recorder.sync(120000));
         QCOMPARE(recorder.committedCount(), last / 10 + 1);
     }
@@ -148,13 +158,27 @@ void TestHistoryRetention::foldsAndKeeps()
     QCOMPARE(recentRows.size(), 1);
     QCOMPARE(recentRows.first().stats[Forward].mean(), 102.5);
 
-    // Two years on, the folded rows older than two years go, the rest stay.
+    // Two years on, the folded rows older than two years go, the rest stay: a few hours' worth
+    // of rows for each hour of retention.
     {
         SampleRecorder recorder(file);
+        std::atomic<qint64> steady { 0 };
+        recorder.setSteadyClock([&steady] { return steady.load(); });
         Sample later = sampleAt(0);
         later.time = kStart + kFoldedKeepMs + 2 * kDayMs + 30 * kMinuteMs;
         recorder.add(later);
         QVERIFY(recorder.sync(120000));
+        {
+            HistoryDatabase reader(file, HistoryDatabase::Mode::ReadOnly);
+            QVERIFY(reader.open());
+            const qint64 rawBefore = last / 10 + 1 - (rawCut - kStart) / 10000;
+            QCOMPARE(sample_store::count(reader.reader(), Resolution::Raw),
+                rawBefore + 1 - SampleRecorder::kRawPrunePerHour);
+        }
+        for (int hour = 1; hour <= 13; ++hour) {
+            steady = hour * kHourMs;
+            QVERIFY(recorder.sync(120000));
+        }
     }
     QVERIFY(db.open());
     sql = db.reader();
@@ -328,6 +352,92 @@ void TestHistoryRetention::eventsKeptAsLongAsFolded()
     QCOMPARE(left.size(), 2);
     QCOMPARE(left[0].event, QStringLiteral("panel closed"));
     QCOMPARE(left[1].event, QStringLiteral("alarm on"));
+}
+
+void TestHistoryRetention::clockJumps_data()
+{
+    QTest::addColumn<qint64>("step");
+    QTest::addColumn<qint64>("forMs"); // how long the clock stays wrong, on the steady clock
+    QTest::newRow("a year ahead for two minutes") << 365 * kDayMs << 2 * kMinuteMs;
+    QTest::newRow("a month ahead for two hours") << 30 * kDayMs << 2 * kHourMs;
+    QTest::newRow("a day ahead for a minute, twice") << kDayMs << -kMinuteMs;
+    QTest::newRow("a day back, for good") << -kDayMs << 10 * kDayMs;
+}
+
+// The wall clock stepped while recording, on simulated clocks (the wall one and the steady one):
+// every row that retention keeps on the true clock is still there, the samples stamped by the
+// wrong clock are kept too, once each.
+void TestHistoryRetention::clockJumps()
+{
+    QFETCH(qint64, step);
+    QFETCH(qint64, forMs);
+    const QString file = m_dir.filePath(QStringLiteral("jump-%1.sqlite").arg(QTest::currentDataTag()));
+    // Already in the file: an hour of samples a week old, and hour rows from 600 days ago, both
+    // within what retention keeps.
+    const qint64 now = kStart + 800 * kDayMs;
+    QList<Sample> weekOld;
+    for (qint64 t = 0; t < 3600; t += 10) {
+        Sample s = sampleAt(t);
+        s.time = now - 7 * kDayMs + t * 1000;
+        weekOld << s;
+    }
+    QList<Aggregate> oldHours;
+    for (int h = 0; h < 24; ++h) {
+        Aggregate a;
+        a.time = periodStart(now - 600 * kDayMs, kHourMs) + h * kHourMs;
+        a.add(sampleAt(0));
+        oldHours << a;
+    }
+    {
+        HistoryDatabase db(file);
+        QVERIFY(db.write([&](QSqlDatabase &sql) {
+            if (QSqlError e = sample_store::append(sql, weekOld); e.isValid())
+                return e;
+            return sample_store::mergeFolded(sql, Resolution::Hour, oldHours);
+        }));
+    }
+    const qint64 rawBefore = weekOld.size();
+
+    // Three hours at one report a second; the clock steps at the 30th minute.
+    std::atomic<qint64> steady { 0 };
+    qint64 recorded = 0;
+    {
+        SampleRecorder recorder(file);
+        recorder.setSteadyClock([&steady] { return steady.load(); });
+        const auto wrongAt = [&](qint64 e) {
+            const qint64 from = 30 * kMinuteMs;
+            if (forMs < 0) // twice: at the 30th and the 90th minute
+                return (e >= from && e < from - forMs) || (e >= 3 * from && e < 3 * from - forMs);
+            return e >= from && e < from + forMs;
+        };
+        recorder.setClock([&] { return now + steady.load() + (wrongAt(steady.load()) ? step : 0); });
+        report::Display display = report::Display::initial();
+        for (qint64 e = 0; e < 3 * kHourMs; e += 1000) {
+            steady = e;
+            report::apply(QStringLiteral("Pfwd=%1W,").arg(e / 1000), display);
+            recorder.record(display);
+            ++recorded;
+            if (e % (10 * kMinuteMs) == 0)
+                QVERIFY(recorder.sync());
+        }
+        QVERIFY(recorder.sync());
+        QCOMPARE(recorder.droppedCount(), 0);
+    }
+    HistoryDatabase db(file, HistoryDatabase::Mode::ReadOnly);
+    QVERIFY(db.open());
+    QSqlDatabase sql = db.reader();
+    QCOMPARE(raw(sql, now - 8 * kDayMs, now - 6 * kDayMs).size(), rawBefore);
+    QCOMPARE(sample_store::count(sql, Resolution::Raw), rawBefore + recorded);
+    QCOMPARE(folded(sql, Resolution::Hour, now - 601 * kDayMs, now - 599 * kDayMs).size(), oldHours.size());
+    QCOMPARE(folded(sql, Resolution::Minute, now - 8 * kDayMs, now - 6 * kDayMs).size(), 60);
+    // Each recorded sample once, whatever its stamp.
+    QList<double> forwards;
+    for (const Sample &s : raw(sql, now - 2 * kDayMs, now + 400 * kDayMs))
+        forwards << s.values[Forward];
+    std::sort(forwards.begin(), forwards.end());
+    QCOMPARE(forwards.size(), recorded);
+    for (qsizetype i = 0; i < forwards.size(); ++i)
+        QCOMPARE(forwards[i], double(i));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryRetention)
