@@ -5,8 +5,8 @@
 // bursts of the chosen sizes and one byte per burst give the same reports, buffer, drop count and
 // display; the reports are the stream's "$"-separated runs with only their last kCapacity
 // characters kept; each report sets a field only to the text between the key's first occurrence
-// and the next ","; the drive level stays within 0..100; and applying a report twice changes
-// nothing more.
+// and the next ","; a report with none of the fields changes nothing at all; the drive level stays
+// within 0..100; and applying a report twice changes nothing more.
 #include "fuzz_check.h"
 #include "status/alarms.h"
 #include "status/collector.h"
@@ -77,8 +77,14 @@ template <typename NextLength> Outcome run(const QByteArray &stream, NextLength 
             FUZZ_CHECK(text.size() <= ReportCollector::kCapacity);
             FUZZ_CHECK(!text.contains(u'$'));
             const report::Display before = o.display;
-            report::apply(text, o.display);
+            const bool carried = report::apply(text, o.display);
             checkApply(text, before, o.display);
+            // A text with none of the fields is no report and changes nothing, not even what the
+            // display says the last report carried.
+            FUZZ_CHECK(!carried || o.display.carried != 0);
+            if (!carried)
+                FUZZ_CHECK(o.display == before && o.display.carried == before.carried
+                    && o.display.alarmCode == before.alarmCode);
             o.reports.append(text);
         });
         FUZZ_CHECK(collector.buffer().size() <= ReportCollector::kCapacity);

@@ -122,6 +122,18 @@ QString escapeLabelValue(QStringView text)
     return escaped;
 }
 
+QString firmwareLabel(QStringView text)
+{
+    QString label;
+    const qsizetype n = qMin<qsizetype>(text.size(), kFirmwareLabelLength);
+    label.reserve(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        label += (c >= 0x20 && c <= 0x7e) ? QChar(c) : QChar(u'?');
+    }
+    return label;
+}
+
 std::optional<double> standingWaveRatio(double forwardWatts, double reflectedWatts)
 {
     if (!(forwardWatts > 0) || reflectedWatts < 0 || reflectedWatts >= forwardWatts)
@@ -134,8 +146,12 @@ QByteArray render(const Snapshot &s)
 {
     QByteArray out;
     const report::Display &d = s.display;
-    const bool known = s.reportsTotal > 0; // before the first report the display holds placeholders
-    const auto field = [&](int i) { return known ? leadingNumber(d.texts[i]) : std::nullopt; };
+    // Before the first report the display holds placeholders; after it, a field the last report did
+    // not carry still shows an older report's text, which is no reading of now. Only what the last
+    // report carried is written.
+    const bool known = s.reportsTotal > 0;
+    const auto carried = [&](int bit) { return known && d.has(bit); };
+    const auto field = [&](int i) { return carried(i) ? leadingNumber(d.texts[i]) : std::nullopt; };
 
     const std::optional<double> forward = field(Forward);
     const std::optional<double> reflected = field(Reflected);
@@ -150,7 +166,7 @@ QByteArray render(const Snapshot &s)
     Family(out, "valtrona_power_limit_watts", "gauge", "The amplifier's power limit, in watts.")
         .sample(field(PowerLimit));
     Family drive(out, "valtrona_rf_drive_level", "gauge", "RF drive level, 0 to 100.");
-    if (known)
+    if (carried(report::kDriveBit))
         drive.sample(d.driveLevel);
 
     Family temperature(out, "valtrona_temperature_celsius", "gauge", "Temperatures, in degrees Celsius.");
@@ -164,7 +180,8 @@ QByteArray render(const Snapshot &s)
         voltage.sample(field(FirstVoltage + i), "amplifier=\"" + QByteArray::number(i + 1) + '"');
 
     Family alarm(out, "valtrona_alarm", "gauge", "Alarm indicators of the amplifier board: 1 on, 0 off.");
-    if (known) {
+    // A code the indicators took (a text that is no code leaves them as an older report set them).
+    if (carried(report::kAlarmCodeBit) && alarms::decode(d.alarmCode)) {
         for (int bit : { 1, 0, 2, 3, 4 }) // in the order of the board's indicators, left to right
             alarm.sample(d.alarms[bit] ? 1 : 0, QByteArray("alarm=\"") + kAlarmNames[bit] + '"');
     }
@@ -180,7 +197,7 @@ QByteArray render(const Snapshot &s)
     Family(out, "valtrona_transmitter_info", "gauge",
         "The transmitter's firmware and the port it is on; always 1.")
         .sample(1,
-            label("firmware", known ? QStringView(d.texts[Firmware]) : QStringView()) + ','
+            label("firmware", carried(Firmware) ? firmwareLabel(d.texts[Firmware]) : QString()) + ','
                 + label("port", QStringLiteral("COM %1").arg(s.port)) + ',' + label("device", s.device));
     return out;
 }

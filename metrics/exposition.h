@@ -16,7 +16,7 @@ namespace metrics {
 
 // Everything one rewrite of the file says.
 struct Snapshot {
-    report::Display display; // as the session holds it
+    report::Display display; // as the session holds it; only the fields it carried are written
     qint64 reportsTotal = 0; // reports applied since the program started; 0: no value is known yet
     QDateTime lastReport; // when the last report was applied (invalid: none yet)
     bool linkUp = false; // the serial port is open
@@ -35,6 +35,13 @@ std::optional<double> leadingNumber(QStringView text);
 // `text` as a label value between double quotes: backslash, double quote and line feed escaped, so
 // no text from the wire or the store can end the value early or start a line of its own.
 QString escapeLabelValue(QStringView text);
+
+// The firmware text as the info metric's label: its first kFirmwareLabelLength characters, each
+// one outside printable ASCII (a control character, anything above "~") given as "?". The label
+// names a series, so a report with kilobytes of wire text there must not make a series that long,
+// nor one per byte of noise beyond the first 64.
+constexpr qsizetype kFirmwareLabelLength = 64;
+QString firmwareLabel(QStringView text);
 
 // The standing wave ratio of forward and reflected power; nothing when it is not defined (no
 // forward power, or reflected power as large as it).

@@ -19,17 +19,26 @@ QString MetricsExporter::configuredDirectory(const QString &commandLine)
 MetricsExporter::MetricsExporter(TransmitterSession &session, const QString &directory, QObject *parent)
     : QObject(parent)
     , m_session(session)
-    , m_file(directory)
+    , m_writer(directory, [this](const PromWriter::Result &result) {
+        // On the writer's thread, before finish(): the exporter is still whole.
+        QMetaObject::invokeMethod(
+            this, [this, result] { onWritten(result); }, Qt::QueuedConnection);
+    })
 {
     connect(&session, &TransmitterSession::displayChanged, this, [this] {
         ++m_reports;
         write();
     });
     connect(&session, &TransmitterSession::linkChanged, this, [this] { write(); });
-    m_file.removeLeftovers();
+    PromFile(directory).removeLeftovers();
 }
 
-bool MetricsExporter::write()
+MetricsExporter::~MetricsExporter()
+{
+    m_writer.finish(PromWriter::kFinishMs);
+}
+
+void MetricsExporter::write()
 {
     metrics::Snapshot s;
     s.display = m_session.display();
@@ -38,16 +47,18 @@ bool MetricsExporter::write()
     s.linkUp = m_session.isLinkOpen();
     s.port = settingsRecord().COMSelected;
     s.device = s.linkUp ? m_session.openDevice() : port_map::devicePath(s.port);
+    m_submitted = m_writer.submit(metrics::render(s));
+}
 
-    QString error;
-    const bool ok = m_file.write(metrics::render(s), &error);
-    if (!ok && !m_failing) {
+void MetricsExporter::onWritten(const PromWriter::Result &result)
+{
+    m_told = result.generation;
+    if (!result.ok && !m_failing) {
         m_failing = true;
-        emit problem(error
+        emit problem(result.error
             + QStringLiteral(". The panel goes on without metrics and tries again at the next report."));
-    } else if (ok && m_failing) {
+    } else if (result.ok && m_failing) {
         m_failing = false;
-        emit recovered(QStringLiteral("The metrics are written to %1 again.").arg(m_file.path()));
+        emit recovered(QStringLiteral("The metrics are written to %1 again.").arg(m_writer.path()));
     }
-    return ok;
 }

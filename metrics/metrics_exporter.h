@@ -1,6 +1,6 @@
 #pragma once
 
-#include "metrics/prom_file.h"
+#include "metrics/prom_writer.h"
 
 #include <QObject>
 #include <QString>
@@ -9,8 +9,9 @@ class TransmitterSession;
 
 // Keeps valtrona.prom in step with a transmitter session: the file is rewritten after every report
 // the session applies and every time its link opens or closes, so a node exporter serves the
-// figures of the last report and whether the port is open. The wire never waits for it: a folder
-// that cannot be written is told once, and the next report tries again.
+// figures of the last report and whether the port is open. The wire never waits for it: the text
+// is made here and written by a PromWriter thread, which keeps only the latest; a folder that
+// cannot be written is told once, and the next report tries again.
 class MetricsExporter : public QObject
 {
     Q_OBJECT
@@ -26,12 +27,18 @@ public:
     // Writes the file after every report and change of link state; write() writes the first one.
     MetricsExporter(TransmitterSession &session, const QString &directory, QObject *parent = nullptr);
 
-    QString filePath() const { return m_file.path(); }
+    // Lets the last snapshot be written (at most PromWriter::kFinishMs) and ends the writer.
+    ~MetricsExporter() override;
+
+    QString filePath() const { return m_writer.path(); }
     bool isFailing() const { return m_failing; }
     qint64 reportsTotal() const { return m_reports; }
+    // Every snapshot handed over has been written (or failed) and its outcome told.
+    bool isIdle() const { return m_told == m_submitted; }
+    quint64 replaced() const { return m_writer.replaced(); }
 
-    // Rewrites the file now; false when it could not be written.
-    bool write();
+    // Hands the writer a snapshot of now; the outcome comes back as problem() or recovered().
+    void write();
 
 signals:
     // The file could not be written (once, until it can be again): a text for the operator.
@@ -40,8 +47,12 @@ signals:
     void recovered(const QString &text);
 
 private:
+    void onWritten(const PromWriter::Result &result);
+
     TransmitterSession &m_session;
-    PromFile m_file;
+    PromWriter m_writer;
+    quint64 m_submitted = 0;
+    quint64 m_told = 0;
     qint64 m_reports = 0;
     bool m_failing = false;
 };

@@ -42,7 +42,9 @@ Station::Station(TransmitterSession &session, const QString &databasePath, QObje
         watch::Alarms alarms {};
         for (size_t i = 0; i < alarms.size() && i < d.alarms.size(); ++i)
             alarms[i] = d.alarms[i];
-        m_watch.report(alarms, d.texts[kUptimeField]);
+        // The uptime shown may be an earlier report's (or, after a change of port, another
+        // transmitter's): only one this report carried can tell a restart.
+        m_watch.report(alarms, d.has(kUptimeField) ? d.texts[kUptimeField] : QString());
         m_recorder.record(d);
     });
     connect(&session, &TransmitterSession::linkChanged, this, [this](bool open, const QString &device) {

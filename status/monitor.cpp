@@ -30,9 +30,11 @@ void StatusMonitor::receive(const QByteArray &bytes)
     const QString before = mayRestore ? buffer() : QString();
 
     int reports = 0;
+    // A "$" after none of the fields is no report: the display, its freshness and everyone who
+    // listens for reports stay as they were, so a line that sends only "$" goes stale.
     m_collector.feed(bytes, [this, &reports](const QString &text) {
-        report::apply(text, m_display);
-        ++reports;
+        if (report::apply(text, m_display))
+            ++reports;
     });
 
     if (!mayRestore || buffer() != before)

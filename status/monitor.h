@@ -17,7 +17,8 @@ class StatusMonitor : public QObject
 {
     Q_OBJECT
 public:
-    // Once requests have gone out for this long with no complete report, the display is stale.
+    // Once requests have gone out for this long with no complete report, the display is stale. A
+    // "$" after none of the report's fields is no report.
     static constexpr int kStaleAfterMs = 5000;
 
     explicit StatusMonitor(SerialLink &link, QObject *parent = nullptr);
@@ -44,9 +45,8 @@ public:
     QDateTime lastReportTime() const { return m_lastReport; }
 
 signals:
-    void progress(const QString &text, int value);
-    void displayChanged();   // a complete report was applied
-    void bufferChanged();    // the receive buffer's text changed
+    void displayChanged(); // a complete report that carried at least one field was applied
+    void bufferChanged(); // the receive buffer's text changed
     void staleChanged(bool stale);
 
 private:

@@ -56,7 +56,7 @@ Display Display::initial()
     return d;
 }
 
-void apply(QStringView report, Display &display)
+bool apply(QStringView report, Display &display)
 {
     const auto &table = fields();
     quint32 carried = 0;
@@ -89,7 +89,10 @@ void apply(QStringView report, Display &display)
             }
         }
     }
+    if (carried == 0)
+        return false;
     display.carried = carried;
+    return true;
 }
 
 } // namespace report

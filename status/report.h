@@ -13,8 +13,8 @@ namespace report {
 constexpr int kTextFields = 15;
 
 struct Field {
-    const char *key;      // "Pfwd="
-    const char *initial;  // "0.0W", the value before the first report
+    const char *key; // "Pfwd="
+    const char *initial; // "0.0W", the value before the first report
 };
 
 // Fields 1 to 15 in the order they are processed.
@@ -33,7 +33,7 @@ constexpr int kDriveBit = kTextFields + 1;
 struct Display {
     std::array<QString, kTextFields> texts;
     int driveLevel = 0;
-    alarms::States alarms{};
+    alarms::States alarms {};
 
     QString alarmCode;
     // Bit i: texts[i] came with the last report; kAlarmCodeBit, kDriveBit: the alarm code and a
@@ -54,6 +54,10 @@ struct Display {
 // A key that is missing or whose value has no "," after it, and an "Audio=" followed by nothing or
 // by a character below "0", keep their previous display; the rest of the report still applies.
 // `carried` is set afresh: the fields this report had.
-void apply(QStringView report, Display &display);
+//
+// Returns whether the text carried any field at all. One that carried none (a lone "$", noise on a
+// floating line) is no report: it changes nothing, `carried` included, so the display still says
+// what the last real report carried.
+bool apply(QStringView report, Display &display);
 
 } // namespace report

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,11 +48,20 @@ class TestMetricsExporter : public QObject
     QTemporaryDir m_dir;
     SimProcess m_sim;
 
-    // One status request and its report; false when no report came.
-    static bool oneReport(TransmitterSession &session)
+    // One status request and its report, and then (given an exporter) its file written; false
+    // when no report came.
+    static bool oneReport(TransmitterSession &session, MetricsExporter *exporter = nullptr)
     {
         QSignalSpy reports(&session, &TransmitterSession::displayChanged);
-        return session.readStatus() == TransmitterSession::Outcome::Started && reports.wait(10000);
+        if (session.readStatus() != TransmitterSession::Outcome::Started || !reports.wait(10000))
+            return false;
+        return !exporter || settled(*exporter);
+    }
+
+    // The writer's thread has written what it was given and the outcome is told.
+    static bool settled(MetricsExporter &exporter)
+    {
+        return waitUntil([&] { return exporter.isIdle(); }, 10000);
     }
 
 private slots:
@@ -85,9 +95,11 @@ private slots:
         const QString prom = exporter.filePath();
 
         // Missing: told once, at the first write, and not again at the reports that follow.
-        QVERIFY(!exporter.write());
+        exporter.write();
+        QVERIFY(settled(exporter));
+        QVERIFY(exporter.isFailing());
         for (int i = 0; i < 3; ++i)
-            QVERIFY(oneReport(session));
+            QVERIFY(oneReport(session, &exporter));
         QCOMPARE(problems.size(), 1);
         QVERIFY2(problems[0][0].toString().contains(folder), qPrintable(problems[0][0].toString()));
         QCOMPARE(exporter.reportsTotal(), 3);
@@ -95,7 +107,7 @@ private slots:
 
         // There: the next report writes it, and says so.
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(oneReport(session));
+        QVERIFY(oneReport(session, &exporter));
         QCOMPARE(recoveries.size(), 1);
         QCOMPARE(readMetrics(prom).value("valtrona_reports_total"), 4.0);
         QCOMPARE(readMetrics(prom).value("valtrona_link_up"), 1.0);
@@ -107,11 +119,11 @@ private slots:
             QVERIFY(blocker.open(QIODevice::WriteOnly));
         }
         for (int i = 0; i < 2; ++i)
-            QVERIFY(oneReport(session));
+            QVERIFY(oneReport(session, &exporter));
         QCOMPARE(problems.size(), 2);
         QVERIFY(QFile::remove(folder));
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(oneReport(session));
+        QVERIFY(oneReport(session, &exporter));
         QCOMPARE(recoveries.size(), 2);
         QCOMPARE(readMetrics(prom).value("valtrona_reports_total"), 7.0);
     }
@@ -131,7 +143,7 @@ private slots:
         MetricsExporter exporter(session, mountPoint);
         QSignalSpy problems(&exporter, &MetricsExporter::problem);
         QSignalSpy recoveries(&exporter, &MetricsExporter::recovered);
-        QVERIFY(oneReport(session));
+        QVERIFY(oneReport(session, &exporter));
         QVERIFY(problems.isEmpty());
         QFile prom(exporter.filePath());
         QVERIFY(prom.open(QIODevice::ReadOnly));
@@ -147,7 +159,7 @@ private slots:
         filler.close();
 
         for (int i = 0; i < 3; ++i)
-            QVERIFY(oneReport(session));
+            QVERIFY(oneReport(session, &exporter));
         QCOMPARE(problems.size(), 1);
         QVERIFY2(problems[0][0].toString().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
             qPrintable(problems[0][0].toString()));
@@ -158,9 +170,76 @@ private slots:
             QStringList({ "filler", "valtrona.prom" }));
 
         QVERIFY(QFile::remove(filler.fileName()));
-        QVERIFY(oneReport(session));
+        QVERIFY(oneReport(session, &exporter));
         QCOMPARE(recoveries.size(), 1);
         QCOMPARE(readMetrics(exporter.filePath()).value("valtrona_reports_total"), 5.0);
+    }
+
+    // A metrics folder whose writes block, as on an NFS server that stopped answering: here an
+    // ext4 image on a loop device, frozen (FIFREEZE), so that every write to it waits in the
+    // kernel until it is thawed. The wire goes on being answered meanwhile, the snapshots that
+    // come while the writer waits replace one another, and once thawed the file holds the latest.
+    // A thaw that a child does after 60 s keeps a test run on the old code (which waited in the
+    // wire's thread) from hanging: that the freeze is still on after the reports shows that they
+    // came while it was.
+    void blockedFolder()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a loop device needs root");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("disk.img"));
+        const QString mountPoint = dir.filePath(QStringLiteral("metrics"));
+        QVERIFY(QDir().mkpath(mountPoint));
+        {
+            QFile file(image);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(8 << 20));
+        }
+        const auto run = [](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.start(program, args);
+            return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        if (!run(QStringLiteral("mkfs.ext4"), { "-q", "-F", image })
+            || !run(QStringLiteral("mount"), { "-o", "loop,noatime", image, mountPoint }))
+            QSKIP("no ext4 image can be mounted on a loop device here");
+        auto unmount = qScopeGuard([&] {
+            run(QStringLiteral("fsfreeze"), { "-u", mountPoint });
+            run(QStringLiteral("umount"), { "-l", mountPoint });
+        });
+
+        TransmitterSession session;
+        auto exporter = std::make_unique<MetricsExporter>(session, mountPoint);
+        QSignalSpy problems(exporter.get(), &MetricsExporter::problem);
+        QVERIFY(oneReport(session, exporter.get()));
+        QCOMPARE(readMetrics(exporter->filePath()).value("valtrona_reports_total"), 1.0);
+
+        QProcess safetyThaw;
+        safetyThaw.start(
+            QStringLiteral("sh"), { "-c", QStringLiteral("sleep 60; fsfreeze -u '%1'").arg(mountPoint) });
+        QVERIFY(safetyThaw.waitForStarted());
+        auto endThaw = qScopeGuard([&] {
+            safetyThaw.kill();
+            safetyThaw.waitForFinished(5000);
+        });
+        const quint64 replacedBefore = exporter->replaced();
+        QVERIFY(run(QStringLiteral("fsfreeze"), { "-f", mountPoint }));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(oneReport(session)); // the first write waits in the folder, the rest queue
+        // Still frozen: a second freeze is refused (EBUSY).
+        QVERIFY(!run(QStringLiteral("fsfreeze"), { "-f", mountPoint }));
+        QVERIFY(!exporter->isIdle());
+        QCOMPARE(
+            exporter->replaced() - replacedBefore, quint64(3)); // one writing, one waiting, three replaced
+
+        QVERIFY(run(QStringLiteral("fsfreeze"), { "-u", mountPoint }));
+        QVERIFY(settled(*exporter));
+        QCOMPARE(readMetrics(exporter->filePath()).value("valtrona_reports_total"), 6.0);
+        QVERIFY(problems.isEmpty());
+
+        // The end: the last snapshot (the port closed) written, the thread joined.
+        session.shutDown();
+        exporter.reset();
+        QCOMPARE(readMetrics(QDir(mountPoint).filePath("valtrona.prom")).value("valtrona_link_up", -1), 0.0);
     }
 
     // The window, as the operator starts it with --metrics-dir, writes the same file.

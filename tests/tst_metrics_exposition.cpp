@@ -29,6 +29,8 @@ metrics::Snapshot snapshotOf(const QStringList &texts)
         s.display.texts[i] = texts[i];
     s.display.driveLevel = 52;
     s.display.alarms = { false, true, false, true, false }; // code 10: SWR and over-current
+    s.display.alarmCode = QStringLiteral("10");
+    s.display.carried = (1u << (report::kDriveBit + 1)) - 1; // every field came with the report
     s.reportsTotal = 7;
     s.lastReport = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 250), Qt::UTC);
     s.linkUp = true;
@@ -161,14 +163,69 @@ private slots:
                        R"(valtrona_temperature_celsius{sensor="amplifier"})",
                        R"(valtrona_current_amperes{amplifier="2"})" });
 
-        // A quote, a backslash and a line feed from the wire, and the same from the store.
+        // A quote, a backslash and a line feed from the wire, and the same from the store. The
+        // firmware label keeps printable ASCII only: the line feed is a "?".
         QStringList odd = kFullReport;
         odd[13] = "V\"2\\1\nx";
         QTest::newRow("text escaped")
             << odd << qint64(7) << "/dev/se\"r\\ial\n"
             << replaced(kFullSamples, "valtrona_transmitter_info",
-                   "valtrona_transmitter_info{firmware=\"V\\\"2\\\\1\\nx\",port=\"COM 5\","
+                   "valtrona_transmitter_info{firmware=\"V\\\"2\\\\1?x\",port=\"COM 5\","
                    "device=\"/dev/se\\\"r\\\\ial\\n\"} 1");
+
+        // Kilobytes of wire text in the firmware field: the label holds its first 64 characters,
+        // a tab, a byte above "~" and a character beyond Latin-1 each as "?".
+        QStringList longFirmware = kFullReport;
+        longFirmware[13] = QString(4000, u'F');
+        longFirmware[13].replace(1, 3, QStringLiteral("\t\u00e9\u20ac"));
+        QTest::newRow("firmware clamped")
+            << longFirmware << qint64(7) << "/dev/ttyUSB0"
+            << replaced(kFullSamples, "valtrona_transmitter_info",
+                   "valtrona_transmitter_info{firmware=\"F???" + QString(60, u'F')
+                       + "\",port=\"COM 5\",device=\"/dev/ttyUSB0\"} 1");
+    }
+
+    // The display after a report that lacked fields still shows the older texts of those; the
+    // file holds only what the report carried. (Pfwd=, Tpsu=, Uamp3=, Firmware=, AlarmCode= and
+    // Audio= missing here; an alarm code that is no code counts as none.)
+    void carriedOnly_data()
+    {
+        QTest::addColumn<quint32>("missing");
+        QTest::addColumn<QString>("alarmCode");
+        QTest::addColumn<QStringList>("absent");
+        const QStringList fields = { "valtrona_forward_power_watts", "valtrona_swr_ratio",
+            R"(valtrona_temperature_celsius{sensor="psu"})", R"(valtrona_voltage_volts{amplifier="3"})" };
+        QStringList alarms;
+        for (const char *a : { "swr", "amp_temperature", "psu_temperature", "over_current", "rf_overdrive" })
+            alarms << QStringLiteral("valtrona_alarm{alarm=\"%1\"}").arg(QLatin1String(a));
+        const quint32 texts = (1u << 0) | (1u << 2) | (1u << 10);
+        QTest::newRow("texts") << texts << "10" << fields;
+        QTest::newRow("alarm code and drive") << ((1u << report::kAlarmCodeBit) | (1u << report::kDriveBit))
+                                              << "10" << (alarms + QStringList { "valtrona_rf_drive_level" });
+        QTest::newRow("alarm code that is no code") << 0u << "1x" << alarms;
+        QTest::newRow("firmware") << (1u << 13) << "10" << QStringList();
+    }
+
+    void carriedOnly()
+    {
+        QFETCH(quint32, missing);
+        QFETCH(QString, alarmCode);
+        QFETCH(QStringList, absent);
+        metrics::Snapshot s = snapshotOf(kFullReport);
+        s.display.carried &= ~missing;
+        s.display.alarmCode = alarmCode;
+        QStringList got;
+        for (const QString &line : QString::fromUtf8(metrics::render(s)).split(u'\n', Qt::SkipEmptyParts)) {
+            if (!line.startsWith(u'#'))
+                got << line;
+        }
+        QStringList expected = without(kFullSamples, absent);
+        if (missing & (1u << 13))
+            expected = replaced(expected, "valtrona_transmitter_info",
+                R"(valtrona_transmitter_info{firmware="",port="COM 5",device="/dev/ttyUSB0"} 1)");
+        got.sort();
+        expected.sort();
+        QCOMPARE(got, expected);
     }
 
     // The file's lines are # HELP and # TYPE of a family, then its samples; exactly the families

@@ -157,6 +157,41 @@ private slots:
         QVERIFY2(rows.constLast().contains(QLatin1String(",panel closed,")), qPrintable(rows.join('\n')));
     }
 
+    // A transmitter whose controller hung after one report and answers each request with a lone
+    // "$": no report. The watch says "reports stopped" once the 5 s are up, and the metrics keep
+    // the last report's time and count while the "$" answers go on coming.
+    void dollarAloneGoesStale()
+    {
+        TestStoreHome home;
+        SimProcess sim;
+        QVERIFY2(sim.start(), sim.stderrText().constData());
+        home.writeStore(HeadlessProcess::storeText(sim.linkPath()));
+        QTemporaryDir metricsDir;
+        const QString prom = metricsDir.filePath(QStringLiteral("valtrona.prom"));
+        HeadlessProcess monitor;
+        QVERIFY(monitor.start({ QStringLiteral("--metrics-dir"), metricsDir.path() }));
+        QVERIFY2(waitUntil([&] { return readMetrics(prom).value("valtrona_reports_total") >= 1; }, 20000),
+            qPrintable(monitor.text()));
+        sim.require(QStringLiteral("report $"));
+        const int replies = sim.logRecords(QStringLiteral("reply")).size();
+        QTest::qWait(1500); // a report already on its way is in
+        const QMap<QString, double> frozen = readMetrics(prom);
+
+        QVERIFY2(
+            monitor.waitForLines(QStringLiteral("reports stopped"), 1, 20000), qPrintable(monitor.text()));
+        QVERIFY(sim.waitForRecords(QStringLiteral("reply"), replies + 6, 20000)); // "$" kept coming
+        const QMap<QString, double> after = readMetrics(prom);
+        QCOMPARE(after.value("valtrona_last_report_timestamp_seconds"),
+            frozen.value("valtrona_last_report_timestamp_seconds"));
+        QCOMPARE(after.value("valtrona_reports_total"), frozen.value("valtrona_reports_total"));
+        QCOMPARE(monitor.count(QStringLiteral("reports resumed")), 0);
+
+        sim.require(QStringLiteral("report live"));
+        QVERIFY2(monitor.waitForLines(QStringLiteral("reports resumed")), qPrintable(monitor.text()));
+        QVERIFY(monitor.sendSignal(SIGTERM));
+        QVERIFY(monitor.waitForExit());
+    }
+
     // Twice: the adapter pulled out is told as a lost link and once as a missing device naming the
     // device and the remedy, however many seconds it stays out, with the processor left idle
     // meanwhile; plugged in again, the link comes back by itself and reports flow. A metrics folder

@@ -31,8 +31,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_pty.isValid());
-        m_home.writeStore("[Ports]\nCOM1=" + QFile::encodeName(m_pty.path()) + "\nCOM2="
-                          + QFile::encodeName(QDir(m_home.configHome()).filePath("no-such-tty")) + "\n");
+        m_home.writeStore("[Ports]\nCOM1=" + QFile::encodeName(m_pty.path())
+            + "\nCOM2=" + QFile::encodeName(QDir(m_home.configHome()).filePath("no-such-tty")) + "\n");
     }
 
     void init()
@@ -120,7 +120,7 @@ private slots:
         int reportsBeforeReopen = -1;
         QSignalSpy display(m_session, &TransmitterSession::displayChanged);
         connect(m_session, &TransmitterSession::lineReopened, this,
-                [&] { reportsBeforeReopen = int(display.size()); });
+            [&] { reportsBeforeReopen = int(display.size()); });
         m_session->readStatus();
         QCOMPARE(readWritten(6), statusFrame());
         m_link->port()->blockSignals(true);
@@ -237,6 +237,41 @@ private slots:
         QCOMPARE(m_monitor->display().texts[0], QStringLiteral("2W"));
     }
 
+    // A "$" after none of the report's fields, however often it comes, is no report: after one
+    // real report the display, what it carried and when it came stay, and requests answered only
+    // so go stale. The next real report is one again.
+    void dollarAloneIsNoReport()
+    {
+        m_monitor->setStaleAfterMs(300);
+        QSignalSpy display(m_monitor, &StatusMonitor::displayChanged);
+        m_session->readStatus();
+        QCOMPARE(readWritten(6), statusFrame());
+        transmit("Pfwd=5W,Uptime=0001D:00H:00M,AlarmCode=01,$");
+        QTRY_COMPARE(display.size(), 1);
+        const QDateTime last = m_monitor->lastReportTime();
+        const report::Display shown = m_monitor->display();
+
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_monitor->isStale() && clock.elapsed() < 10000) {
+            m_session->readStatus();
+            transmit("$noise,$$");
+            QTest::qWait(50);
+        }
+        QVERIFY(m_monitor->isStale());
+        QCOMPARE(display.size(), 1);
+        QCOMPARE(m_monitor->lastReportTime(), last);
+        QVERIFY(m_monitor->display() == shown);
+        QCOMPARE(m_monitor->display().carried, shown.carried);
+        QCOMPARE(m_monitor->display().alarmCode, QStringLiteral("01"));
+
+        transmit("Pref=1W,$");
+        QTRY_COMPARE(display.size(), 2);
+        QVERIFY(!m_monitor->isStale());
+        QVERIFY(m_monitor->lastReportTime() >= last);
+        QVERIFY(!m_monitor->display().has(0)); // the forward power came with the earlier report
+    }
+
     void answeredRequestsNeverTurnStale()
     {
         m_monitor->setStaleAfterMs(200);
@@ -260,9 +295,12 @@ private slots:
         QTest::addColumn<bool>("changed");
         QTest::addColumn<int>("reports");
         QTest::newRow("characters appended") << QByteArray("ab") << QByteArray("c") << true << 0;
-        QTest::newRow("report ends") << QByteArray("ab") << QByteArray("$") << true << 1;
-        QTest::newRow("empty report on empty buffer") << QByteArray() << QByteArray("$") << false << 1;
-        QTest::newRow("same text collected again") << QByteArray("ab") << QByteArray("$ab") << false << 1;
+        QTest::newRow("report ends") << QByteArray("Pfwd=1W,") << QByteArray("$") << true << 1;
+        QTest::newRow("no field ends") << QByteArray("ab") << QByteArray("$") << true << 0;
+        QTest::newRow("empty report on empty buffer") << QByteArray() << QByteArray("$") << false << 0;
+        QTest::newRow("same text collected again") << QByteArray("ab") << QByteArray("$ab") << false << 0;
+        QTest::newRow("same report collected again")
+            << QByteArray("Tpsu=3C,") << QByteArray("$Tpsu=3C,") << false << 1;
         QTest::newRow("nothing received") << QByteArray("ab") << QByteArray() << false << 0;
     }
     // clang-format on
