@@ -116,7 +116,7 @@ QString permissionAdviceText(const QString &device)
 }
 
 SerialLink::SerialLink(QObject *parent)
-    : QObject(parent)
+    : TransmitterLink(parent)
 {
     makePort();
 }
@@ -218,8 +218,7 @@ LinkFailure SerialLink::open(int port, const QString &device)
 
     m_openPath = path;
     m_serial->setProperty(kOpenedIdentity, deviceIdentity(path));
-    m_lastFailure = LinkFailure::None;
-    m_lastError.clear();
+    clearFailure();
     emit openChanged(true);
     return LinkFailure::None;
 }
@@ -234,9 +233,14 @@ void SerialLink::close()
     emit openChanged(false);
 }
 
-bool SerialLink::isOpen() const
+LinkState SerialLink::state() const
 {
-    return m_serial->isOpen();
+    return m_serial->isOpen() ? LinkState::Open : LinkState::Closed;
+}
+
+bool SerialLink::carries(const QString &where) const
+{
+    return !where.contains(QLatin1String("://"));
 }
 
 bool SerialLink::write(const QByteArray &bytes)
@@ -265,17 +269,4 @@ bool SerialLink::write(const QByteArray &bytes)
         return false; // a write error found by the flush has closed the link and said so
     emit written(bytes);
     return true;
-}
-
-LinkFailure SerialLink::fail(LinkFailure kind, const QString &text)
-{
-    m_lastFailure = kind;
-    m_lastError = text;
-    return kind;
-}
-
-void SerialLink::report(LinkFailure kind, const QString &text)
-{
-    fail(kind, text);
-    emit failed(kind, text);
 }
