@@ -1,5 +1,7 @@
 #include "link/serial_link.h"
 
+#include "link/port_entry.h"
+
 #include <QFileInfo>
 #include <QSerialPort>
 
@@ -169,6 +171,9 @@ LinkFailure SerialLink::open(int port, const QString &device)
 
     m_port = port;
     const QString path = device;
+    if (port_entry::looksNetwork(path))
+        return fail(LinkFailure::Missing,
+            QStringLiteral("COM %1 stands for %2, which is not a device").arg(port).arg(port_entry::shown(path)));
     if (path.isEmpty() || !QFileInfo::exists(path))
         return fail(LinkFailure::Missing, missingText(m_port, path));
 #ifdef Q_OS_UNIX
@@ -240,7 +245,7 @@ LinkState SerialLink::state() const
 
 bool SerialLink::carries(const QString &where) const
 {
-    return !where.contains(QLatin1String("://"));
+    return !port_entry::looksNetwork(where);
 }
 
 bool SerialLink::write(const QByteArray &bytes)

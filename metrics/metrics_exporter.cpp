@@ -37,7 +37,7 @@ bool MetricsExporter::write()
     s.lastReport = m_session.lastReportTime();
     s.linkUp = m_session.isLinkOpen();
     s.port = settingsRecord().COMSelected;
-    s.device = s.linkUp ? m_session.openDevice() : port_map::devicePath(s.port);
+    s.device = s.linkUp ? m_session.openDevice() : port_map::shownEntry(s.port);
 
     QString error;
     const bool ok = m_file.write(metrics::render(s), &error);

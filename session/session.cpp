@@ -149,7 +149,7 @@ void TransmitterSession::applyPortChoice()
     m_check.portChosen();
     check(CheckOrigin::PortChoice);
     const int port = settingsRecord().COMSelected;
-    emit portChosen(port, port_map::devicePath(port));
+    emit portChosen(port, port_map::shownEntry(port));
 }
 
 void TransmitterSession::releasePort()
