@@ -4,6 +4,7 @@
 // parser, the watch, the event log's commit and the notification policy. Run it under
 // dbus-run-session with a notification service (scripts/bench.sh does), or on a desktop.
 #include "bench/bench_home.h"
+#include "support/session_access.h"
 #include "support/test_env.h"
 
 #include "notify/desktop_notifier.h"
@@ -50,7 +51,7 @@ int main(int argc, char **argv)
         const QByteArray report = head + code + ",Audio=5$";
         now = now.addSecs(120);
         clock.start();
-        session.monitor().receive(report);
+        SessionTestAccess::monitor(session).receive(report);
         QCoreApplication::processEvents();
     }
     if (latencies.empty()) {

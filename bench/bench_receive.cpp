@@ -4,8 +4,6 @@
 #include "bench/report_stream.h"
 #include "support/test_env.h"
 
-#include "link/port_check.h"
-#include "link/serial_link.h"
 #include "status/collector.h"
 #include "status/monitor.h"
 #include "status/report.h"
@@ -63,8 +61,7 @@ void BM_MonitorReceive(benchmark::State &state)
 {
     const auto &s = stream();
     const std::vector<QByteArray> pieces = report_stream::bursts(s.bytes, int(state.range(0)));
-    SerialLink link;
-    StatusMonitor monitor(link);
+    StatusMonitor monitor;
     int reports = 0;
     QObject::connect(&monitor, &StatusMonitor::displayChanged, [&reports] { ++reports; });
     for (auto _ : state) {

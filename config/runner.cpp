@@ -1,6 +1,6 @@
 #include "config/runner.h"
 
-#include "link/serial_link.h"
+#include "link/transmitter_link.h"
 
 #include <algorithm>
 
@@ -8,9 +8,8 @@ namespace {
 const QString kFallbackFailure = QStringLiteral("The transmitter link failed; the download was stopped");
 }
 
-ScriptRunner::ScriptRunner(SerialLink &link, QObject *parent)
+ScriptRunner::ScriptRunner(TransmitterLink &link, QObject *parent)
     : QObject(parent)
-    , m_link(link)
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -19,10 +18,18 @@ ScriptRunner::ScriptRunner(SerialLink &link, QObject *parent)
         m_sinceWrite.start();
         runSteps();
     });
-    connect(&m_link, &SerialLink::failed, this, [this](LinkFailure, const QString &text) {
-        if (m_running)
-            abort(text);
-    });
+    setLink(link);
+}
+
+void ScriptRunner::setLink(TransmitterLink &link)
+{
+    disconnect(m_failedConnection);
+    m_link = &link;
+    m_failedConnection
+        = connect(m_link, &TransmitterLink::failed, this, [this](LinkFailure, const QString &text) {
+              if (m_running)
+                  abort(text);
+          });
 }
 
 bool ScriptRunner::start(const scripts::Script &script)
@@ -50,10 +57,10 @@ void ScriptRunner::runSteps()
         const scripts::Step step = m_script.at(m_next++);
         switch (step.kind) {
         case scripts::Step::Write: {
-            const bool ok = m_link.write(step.bytes);
+            const bool ok = m_link->write(step.bytes);
             m_sinceWrite.start();
             if (!ok && stillOurs())
-                abort(m_link.lastErrorText());
+                abort(m_link->lastErrorText());
             break;
         }
         case scripts::Step::Progress:

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
-class SerialLink;
+class TransmitterLink;
 
 // Runs one script at a time over the link, on the event loop: writes go out at once and pauses
 // are single-shot timers, so the window keeps painting and no other frame can come between the
@@ -15,7 +15,10 @@ class ScriptRunner : public QObject
 {
     Q_OBJECT
 public:
-    explicit ScriptRunner(SerialLink &link, QObject *parent = nullptr);
+    explicit ScriptRunner(TransmitterLink &link, QObject *parent = nullptr);
+    // The session builds a new link when the port's entry asks for another kind (never while a
+    // script runs).
+    void setLink(TransmitterLink &link);
 
     // False (and nothing done) while another script runs.
     bool start(const scripts::Script &script);
@@ -32,7 +35,8 @@ private:
     void stop(); // after the last step: finished()
     void abort(const QString &linkText); // on a failure: progress(text, 0), then failed(text)
 
-    SerialLink &m_link;
+    TransmitterLink *m_link = nullptr;
+    QMetaObject::Connection m_failedConnection;
     scripts::Script m_script;
     int m_next = 0;
     bool m_running = false;

@@ -1,13 +1,13 @@
 #include "link/port_check.h"
 
-#include "link/serial_link.h"
+#include "link/transmitter_link.h"
 
 const char *const kMissingPortText
     = "The selected COM port does not exist, please select another port under File > Setup";
 
-PortCheck::PortCheck(SerialLink &link, QObject *parent)
+PortCheck::PortCheck(TransmitterLink &link, QObject *parent)
     : QObject(parent)
-    , m_link(link)
+    , m_link(&link)
 {
 }
 
@@ -25,7 +25,7 @@ CheckResult PortCheck::run(CheckOrigin origin, int port, const QString &device)
         m_tickToldForPort = 0; // an explicit check tells the operator, and re-arms the tick
 
     const int stored = port;
-    const LinkFailure failure = m_link.isOpen() ? LinkFailure::None : m_link.open(port, device);
+    const LinkFailure failure = m_link->isOpen() ? LinkFailure::None : m_link->open(port, device);
 
     switch (failure) {
     case LinkFailure::None:
@@ -38,8 +38,10 @@ CheckResult PortCheck::run(CheckOrigin origin, int port, const QString &device)
             emit missingPort();
         }
         return CheckResult::Missing;
+    case LinkFailure::Connecting:
+        return CheckResult::Connecting;
     default:
-        emit linkProblem(m_link.lastErrorText());
+        emit linkProblem(m_link->lastErrorText());
         return CheckResult::Failed;
     }
 }

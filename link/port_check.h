@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-class SerialLink;
+class TransmitterLink;
 
 // Who runs a port check: the missing-port message is always shown for an explicit command or a
 // port choice, but once per stored port for the auto-read tick, so a message box every second
@@ -13,7 +13,8 @@ enum class CheckOrigin { Command, Tick, PortChoice, Startup };
 enum class CheckResult {
     Ready,        // the link is open: the sender goes on
     Missing,      // the selected port does not exist: nothing may be written
-    Failed        // another failure (permission, busy, ...): the sender stops, linkProblem told why
+    Failed,       // another failure (permission, busy, ...): the sender stops, linkProblem told why
+    Connecting    // the link is opening in the background: nothing is written yet, nothing told
 };
 
 // The first step of every command sender: open the link on the chosen port if it is closed, and tell
@@ -22,7 +23,9 @@ class PortCheck : public QObject
 {
     Q_OBJECT
 public:
-    explicit PortCheck(SerialLink &link, QObject *parent = nullptr);
+    explicit PortCheck(TransmitterLink &link, QObject *parent = nullptr);
+    // The session builds a new link when the port's entry asks for another kind.
+    void setLink(TransmitterLink &link) { m_link = &link; }
 
     CheckResult run(CheckOrigin origin, int port, const QString &device);
 
@@ -40,7 +43,7 @@ signals:
     void linkProblem(const QString &text);
 
 private:
-    SerialLink &m_link;
+    TransmitterLink *m_link;
     bool m_messageShowing = false;
     int m_tickToldForPort = 0; // the stored port a tick last showed the message for, 0 for none
 };

@@ -1,5 +1,6 @@
 #include "link/port_map.h"
 
+#include "link/port_entry.h"
 #include "settings/store.h"
 
 #include <QList>
@@ -51,11 +52,18 @@ QString devicePath(int port)
     // working folder.
     if (stored.isEmpty())
         return defaultDevice(port);
+    if (port_entry::looksNetwork(stored))
+        return stored; // an address (tcp://, rfc2217://, ...), parsed by the link
 #ifdef Q_OS_UNIX
     if (!stored.startsWith(QLatin1Char('/')))
         return QLatin1String("/dev/") + stored;
 #endif
     return stored;
+}
+
+QString shownEntry(int port)
+{
+    return port_entry::shown(devicePath(port));
 }
 
 bool writeMissingDefaults()

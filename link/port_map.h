@@ -13,8 +13,12 @@ constexpr int kLastPort = 8;
 // (on Windows "COMn").
 QString defaultDevice(int port);
 
-// The device of `port` from the store, or its default; empty for a number outside 1 to 8.
+// The device of `port` from the store, or its default; empty for a number outside 1 to 8. An
+// address (tcp://HOST:PORT, ...: see link/port_entry.h) is returned as it is stored.
 QString devicePath(int port);
+
+// The entry of `port` as the operator may be shown it (an address without its options).
+QString shownEntry(int port);
 
 // Writes the map keys the store does not hold yet with their defaults, so that the operator can
 // see and edit them. Returns false when the store could not be written.

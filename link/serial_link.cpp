@@ -1,5 +1,7 @@
 #include "link/serial_link.h"
 
+#include "link/port_entry.h"
+
 #include <QFileInfo>
 #include <QSerialPort>
 
@@ -116,7 +118,7 @@ QString permissionAdviceText(const QString &device)
 }
 
 SerialLink::SerialLink(QObject *parent)
-    : QObject(parent)
+    : TransmitterLink(parent)
 {
     makePort();
 }
@@ -169,6 +171,9 @@ LinkFailure SerialLink::open(int port, const QString &device)
 
     m_port = port;
     const QString path = device;
+    if (port_entry::looksNetwork(path))
+        return fail(LinkFailure::Missing,
+            QStringLiteral("COM %1 stands for %2, which is not a device").arg(port).arg(port_entry::shown(path)));
     if (path.isEmpty() || !QFileInfo::exists(path))
         return fail(LinkFailure::Missing, missingText(m_port, path));
 #ifdef Q_OS_UNIX
@@ -218,8 +223,7 @@ LinkFailure SerialLink::open(int port, const QString &device)
 
     m_openPath = path;
     m_serial->setProperty(kOpenedIdentity, deviceIdentity(path));
-    m_lastFailure = LinkFailure::None;
-    m_lastError.clear();
+    clearFailure();
     emit openChanged(true);
     return LinkFailure::None;
 }
@@ -234,9 +238,14 @@ void SerialLink::close()
     emit openChanged(false);
 }
 
-bool SerialLink::isOpen() const
+LinkState SerialLink::state() const
 {
-    return m_serial->isOpen();
+    return m_serial->isOpen() ? LinkState::Open : LinkState::Closed;
+}
+
+bool SerialLink::carries(const QString &where) const
+{
+    return !port_entry::looksNetwork(where);
 }
 
 bool SerialLink::write(const QByteArray &bytes)
@@ -265,17 +274,4 @@ bool SerialLink::write(const QByteArray &bytes)
         return false; // a write error found by the flush has closed the link and said so
     emit written(bytes);
     return true;
-}
-
-LinkFailure SerialLink::fail(LinkFailure kind, const QString &text)
-{
-    m_lastFailure = kind;
-    m_lastError = text;
-    return kind;
-}
-
-void SerialLink::report(LinkFailure kind, const QString &text)
-{
-    fail(kind, text);
-    emit failed(kind, text);
 }

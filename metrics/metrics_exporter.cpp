@@ -46,7 +46,7 @@ void MetricsExporter::write()
     s.lastReport = m_session.lastReportTime();
     s.linkUp = m_session.isLinkOpen();
     s.port = settingsRecord().COMSelected;
-    s.device = s.linkUp ? m_session.openDevice() : port_map::devicePath(s.port);
+    s.device = s.linkUp ? m_session.openDevice() : port_map::shownEntry(s.port);
     m_submitted = m_writer.submit(metrics::render(s));
 }
 

@@ -78,7 +78,7 @@ void HeadlessMonitor::start()
     const int port = settingsRecord().COMSelected;
     QString watching = QStringLiteral("Watching COM %1 (%2) once a second, settings in %3")
                            .arg(port)
-                           .arg(port_map::devicePath(port), SettingsStore::instance().filePath());
+                           .arg(port_map::shownEntry(port), SettingsStore::instance().filePath());
 
     const QString directory = MetricsExporter::configuredDirectory(m_metricsOption);
     if (!directory.isEmpty()) {

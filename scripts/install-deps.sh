@@ -25,13 +25,15 @@ run_packages=(
 # On top for the tests: the fuzzing and sanitizer runtime, the micro benchmarks, a virtual X
 # desktop with a tray and the tools that drive and photograph it, the accessibility bus and its
 # Python client, a private session bus, the metrics exporter the monitoring tests scrape, the
-# manual page tools, and the checkers of the desktop metadata, the package, its copyright file and
+# serial device server the network link's tests run in front of the simulator and the tool that
+# makes their certificates, the manual page tools, and the checkers of the desktop metadata, the package, its copyright file and
 # its systemd unit.
 test_packages=(
   clang-14 libclang-rt-14-dev libbenchmark-dev
   xvfb xauth icewm xdotool imagemagick x11-utils
   dbus dbus-daemon at-spi2-core python3 python3-gi gir1.2-glib-2.0 python3-pyatspi
   prometheus-node-exporter
+  ser2net openssl
   man-db groff-base
   util-linux procps
   desktop-file-utils appstream dpkg-dev binutils python3-debian systemd

@@ -1,11 +1,14 @@
 #include "session/session.h"
 
 #include "config/scripts.h"
+#include "link/link_factory.h"
 #include "link/port_map.h"
 #include "settings/record.h"
 
+// A serial link until a port check finds an entry that asks for another kind.
 TransmitterSession::TransmitterSession(QObject *parent)
     : QObject(parent)
+    , m_link(link_factory::make(QString()))
 {
     connect(&m_runner, &ScriptRunner::progress, this, &TransmitterSession::progress);
     connect(&m_runner, &ScriptRunner::runningChanged, this, &TransmitterSession::onRunningChanged);
@@ -14,25 +17,54 @@ TransmitterSession::TransmitterSession(QObject *parent)
 
     connect(&m_check, &PortCheck::missingPort, this, &TransmitterSession::missingPort);
     connect(&m_check, &PortCheck::linkProblem, this, &TransmitterSession::linkProblem);
-    connect(&m_link, &SerialLink::failed, this, &TransmitterSession::linkFailed);
-    connect(&m_link, &SerialLink::openChanged, this, [this](bool open) {
-        emit linkChanged(open, open ? m_link.openDevicePath() : QString());
-    });
+    connectLink();
 
     connect(&m_monitor, &StatusMonitor::displayChanged, this, &TransmitterSession::displayChanged);
     connect(&m_monitor, &StatusMonitor::bufferChanged, this, &TransmitterSession::bufferChanged);
     connect(&m_monitor, &StatusMonitor::staleChanged, this, &TransmitterSession::onStale);
-    connect(&m_link, &SerialLink::received, this, [this] { m_sinceByte.start(); });
 }
 
 TransmitterSession::~TransmitterSession() = default;
+
+void TransmitterSession::connectLink()
+{
+    TransmitterLink *link = m_link.get();
+    connect(link, &TransmitterLink::failed, this, [this](LinkFailure kind, const QString &text) {
+        // A server that cannot be reached, or that turns the connection away, is told as a port
+        // check tells a busy port: the link was never up, so nothing was lost.
+        if (kind == LinkFailure::Unreachable || kind == LinkFailure::Busy)
+            emit linkProblem(text);
+        else
+            emit linkFailed(kind, text);
+    });
+    connect(link, &TransmitterLink::openChanged, this,
+        [this, link](bool open) { emit linkChanged(open, open ? link->openDevicePath() : QString()); });
+    connect(link, &TransmitterLink::received, this, [this](const QByteArray &bytes) {
+        m_sinceByte.start();
+        m_monitor.receive(bytes);
+    });
+}
+
+void TransmitterSession::fitLink(const QString &entry)
+{
+    if (m_link->carries(entry) || m_link->state() != LinkState::Closed || m_runner.isRunning())
+        return;
+    std::unique_ptr<TransmitterLink> fresh = link_factory::make(entry);
+    m_check.setLink(*fresh);
+    m_runner.setLink(*fresh);
+    m_link->disconnect(this);
+    m_link = std::move(fresh);
+    connectLink();
+}
 
 // The port and its device come from the record and the port map as they are now; the link itself
 // knows neither.
 CheckResult TransmitterSession::check(CheckOrigin origin)
 {
     const int port = settingsRecord().COMSelected;
-    return m_check.run(origin, port, port_map::devicePath(port));
+    const QString entry = port_map::devicePath(port);
+    fitLink(entry);
+    return m_check.run(origin, port, entry);
 }
 
 void TransmitterSession::startUp()
@@ -117,17 +149,17 @@ void TransmitterSession::applyPortChoice()
     m_check.portChosen();
     check(CheckOrigin::PortChoice);
     const int port = settingsRecord().COMSelected;
-    emit portChosen(port, port_map::devicePath(port));
+    emit portChosen(port, port_map::shownEntry(port));
 }
 
 void TransmitterSession::releasePort()
 {
-    if (!m_link.isOpen())
+    if (m_link->state() == LinkState::Closed)
         return;
     if (m_runner.isRunning())
         m_closeAfterScript = true;
     else
-        m_link.close();
+        m_link->close();
 }
 
 void TransmitterSession::shutDown()
@@ -139,7 +171,7 @@ void TransmitterSession::shutDown()
         m_closeAfterScript = true; // onRunningChanged closes the port and says released()
         return;
     }
-    m_link.close();
+    m_link->close();
     emit released();
 }
 
@@ -153,7 +185,7 @@ void TransmitterSession::onRunningChanged(bool running)
         m_script = Script::None;
         if (m_closeAfterScript) {
             m_closeAfterScript = false;
-            m_link.close();
+            m_link->close();
         }
     }
     if (download)
@@ -181,13 +213,14 @@ void TransmitterSession::onStale(bool stale)
 {
     if (!stale) {
         m_reopenedThisEpisode = false;
-    } else if (!m_reopenedThisEpisode && !m_shutDown && m_link.isOpen() && !m_runner.isRunning()
-               && (!m_sinceByte.isValid() || m_sinceByte.elapsed() >= m_monitor.staleAfterMs())) {
+    } else if (!m_reopenedThisEpisode && !m_shutDown && m_link->isOpen() && !m_runner.isRunning()
+        && (!m_sinceByte.isValid() || m_sinceByte.elapsed() >= m_monitor.staleAfterMs())) {
         m_reopenedThisEpisode = true;
-        const QString device = m_link.openDevicePath();
-        m_link.renew();
-        check(CheckOrigin::Tick);
-        emit lineReopened(device);
+        const QString device = m_link->openDevicePath();
+        if (m_link->recoverFromSilence()) {
+            check(CheckOrigin::Tick);
+            emit lineReopened(device);
+        }
     }
     emit staleChanged(stale);
 }

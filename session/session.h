@@ -2,18 +2,20 @@
 
 #include "config/runner.h"
 #include "link/port_check.h"
-#include "link/serial_link.h"
+#include "link/transmitter_link.h"
 #include "status/monitor.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 struct SettingsRecord;
 
-// The one owner of the wire to the transmitter. It holds the link, the port check, the script runner
-// and the status monitor, and every sender goes through it: the status request is a script on the
+// The one owner of the wire to the transmitter. It holds the link (the kind the port's entry asks
+// for: a serial port or a network one), the port check, the script runner and the status monitor,
+// and feeds the monitor what the link receives. Every sender goes through it: the status request is a script on the
 // same runner as the downloads, so the frames of two commands never interleave, whoever asks. It is
 // the one place that reads the settings record for the wire (the port, the values sent). A window, or
 // a monitor without one, calls its operations and shows what its signals say.
@@ -61,7 +63,7 @@ public:
     // the port is released and released() is emitted (at once when nothing runs).
     void shutDown();
     bool isShutDown() const { return m_shutDown; }
-    bool isReleased() const { return m_shutDown && !m_runner.isRunning() && !m_link.isOpen(); }
+    bool isReleased() const { return m_shutDown && !m_runner.isRunning() && !m_link->isOpen(); }
 
     // "Clear": empties the receive buffer.
     void clearBuffer() { m_monitor.clearBuffer(); }
@@ -71,18 +73,19 @@ public:
     bool missingPortShowing() const { return m_check.messageShowing(); }
 
     bool isRunning() const { return m_runner.isRunning(); }
-    bool isLinkOpen() const { return m_link.isOpen(); }
-    QString openDevice() const { return m_link.openDevicePath(); }
+    bool isLinkOpen() const { return m_link->isOpen(); }
+    QString openDevice() const { return m_link->openDevicePath(); }
     const report::Display &display() const { return m_monitor.display(); }
     const QString &buffer() const { return m_monitor.buffer(); }
     bool isStale() const { return m_monitor.isStale(); }
     QDateTime lastReportTime() const { return m_monitor.lastReportTime(); }
 
-    // The parts, for tests and measurements.
-    SerialLink &link() { return m_link; }
-    PortCheck &portCheck() { return m_check; }
-    StatusMonitor &monitor() { return m_monitor; }
-    ScriptRunner &runner() { return m_runner; }
+    // The parts, to look at (their signals included). Nothing outside the session changes them; the
+    // test kit's SessionTestAccess reaches them for tests and measurements.
+    const TransmitterLink &link() const { return *m_link; }
+    const PortCheck &portCheck() const { return m_check; }
+    const StatusMonitor &monitor() const { return m_monitor; }
+    const ScriptRunner &runner() const { return m_runner; }
 
 signals:
     // The progress report: a text for the status bar and a value for the progress bar (0 to 21).
@@ -116,6 +119,7 @@ signals:
     void lineReopened(const QString &device);
 
 private:
+    friend class SessionTestAccess;
     enum class Script { None, Status, Amplifier, Logo };
 
     CheckResult check(CheckOrigin origin);
@@ -124,11 +128,14 @@ private:
     void onRunningChanged(bool running);
     void onScriptEnded(bool whole);
     void onStale(bool stale);
+    // A link of the kind `entry` asks for, in place of one that is closed and of another kind.
+    void fitLink(const QString &entry);
+    void connectLink();
 
-    SerialLink m_link;
-    PortCheck m_check{m_link};
-    ScriptRunner m_runner{m_link};
-    StatusMonitor m_monitor{m_link};
+    std::unique_ptr<TransmitterLink> m_link;
+    PortCheck m_check{*m_link};
+    ScriptRunner m_runner{*m_link};
+    StatusMonitor m_monitor;
     std::function<bool()> m_tickHeld;
     Script m_script = Script::None;
     Script m_ended = Script::None; // the script whose end is being told

@@ -1,14 +1,10 @@
 #include "status/monitor.h"
 
-#include "link/serial_link.h"
-
-StatusMonitor::StatusMonitor(SerialLink &link, QObject *parent)
+StatusMonitor::StatusMonitor(QObject *parent)
     : QObject(parent)
-    , m_link(link)
 {
     m_staleTimer.setSingleShot(true);
     connect(&m_staleTimer, &QTimer::timeout, this, &StatusMonitor::updateStale);
-    connect(&m_link, &SerialLink::received, this, &StatusMonitor::receive);
 }
 
 void StatusMonitor::requestSent()

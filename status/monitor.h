@@ -8,8 +8,6 @@
 #include <QObject>
 #include <QTimer>
 
-class SerialLink;
-
 // The receiving half of the status monitor: the collection of whatever the transmitter sends, the
 // display model applied from each complete report, and whether requests are going unanswered. The
 // request itself is a script the session runs; it tells this monitor when one went out.
@@ -21,14 +19,14 @@ public:
     // "$" after none of the report's fields is no report.
     static constexpr int kStaleAfterMs = 5000;
 
-    explicit StatusMonitor(SerialLink &link, QObject *parent = nullptr);
+    explicit StatusMonitor(QObject *parent = nullptr);
 
     // A status request went out: from now on the display goes stale unless a report completes.
     void requestSent();
     // Once a second: notices a stale display even when no request goes out any more.
     void tick() { updateStale(); }
 
-    // Bytes from the link (connected to SerialLink::received by the constructor).
+    // Bytes from the link, as the session hands them on.
     void receive(const QByteArray &bytes);
 
     // "Clear": empties the receive buffer.
@@ -52,7 +50,6 @@ signals:
 private:
     void updateStale();
 
-    SerialLink &m_link;
     ReportCollector m_collector;
     report::Display m_display = report::Display::initial();
     QDateTime m_lastReport;

@@ -5,6 +5,7 @@
 #include "session/session.h"
 #include "settings/record.h"
 #include "settings/store.h"
+#include "support/session_access.h"
 #include "support/sim_process.h"
 #include "support/test_env.h"
 
@@ -19,8 +20,8 @@ using Alarms = QList<bool>;
 // The session, as the window uses it.
 struct Panel {
     TransmitterSession session;
-    SerialLink &link = session.link();
-    StatusMonitor &monitor = session.monitor();
+    TransmitterLink &link = SessionTestAccess::link(session);
+    const StatusMonitor &monitor = session.monitor();
     int missing = 0;
 
     Panel()
@@ -192,7 +193,7 @@ void TestE2eStatus::readingGoesOnAfterReplug()
     QVERIFY(panel.read());
     QCOMPARE(panel.texts()[0], QString("1.0W"));
 
-    QSignalSpy failures(&panel.link, &SerialLink::failed);
+    QSignalSpy failures(&panel.link, &TransmitterLink::failed);
     QVERIFY(sim.unplug());
     QVERIFY(failures.count() > 0 || failures.wait(5000));
     QCOMPARE(failures.first().first().value<LinkFailure>(), LinkFailure::Lost);

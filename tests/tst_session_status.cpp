@@ -1,6 +1,7 @@
 #include "session/session.h"
 #include "settings/record.h"
 #include "support/pty_pair.h"
+#include "support/session_access.h"
 #include "support/test_env.h"
 
 #include <QSerialPort>
@@ -18,7 +19,7 @@ class TestSessionStatus : public QObject
     PtyPair m_pty;
     TransmitterSession *m_session = nullptr;
     StatusMonitor *m_monitor = nullptr;
-    SerialLink *m_link = nullptr;
+    SerialLink *m_link = nullptr; // the session's, a serial one: COM 1 is a device path
 
     // Waits until at least `count` bytes have come out of the panel and returns all that came.
     QByteArray readWritten(int count) { return m_pty.waitForWritten(count, 5000); }
@@ -39,8 +40,9 @@ private slots:
     {
         settingsRecord().COMSelected = 1;
         m_session = new TransmitterSession;
-        m_monitor = &m_session->monitor();
-        m_link = &m_session->link();
+        m_monitor = &SessionTestAccess::monitor(*m_session);
+        m_link = SessionTestAccess::serialLink(*m_session);
+        QVERIFY(m_link);
     }
 
     void cleanup()

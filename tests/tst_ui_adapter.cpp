@@ -145,7 +145,7 @@ private slots:
         QVERIFY(pty.isValid());
         startForm(pty.path(), false);
         QVERIFY(m_form->session().link().isOpen());
-        QSignalSpy failures(&m_form->session().link(), &SerialLink::failed);
+        QSignalSpy failures(&m_form->session().link(), &TransmitterLink::failed);
 
         pty.unplug();
         m_form->Command4_Click();

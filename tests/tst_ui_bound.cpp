@@ -1,3 +1,4 @@
+#include "support/session_access.h"
 #include "support/sim_process.h"
 #include "support/ui/panel_window.h"
 
@@ -313,13 +314,13 @@ private slots:
     void clearEmptiesTheReceiveBuffer()
     {
         auto *text8 = find<QPlainTextEdit>("Text8");
-        m_form->session().monitor().receive("Pfwd=1.0W,Pref=");
+        SessionTestAccess::monitor(m_form->session()).receive("Pfwd=1.0W,Pref=");
         QCOMPARE(text8->toPlainText(), QString("Pfwd=1.0W,Pref="));
         find<QPushButton>("Command11")->click();
         QCOMPARE(text8->toPlainText(), QString());
         QCOMPARE(m_form->session().monitor().buffer(), QString());
         // What follows starts a report of its own.
-        m_form->session().monitor().receive("Pfwd=2.5W,");
+        SessionTestAccess::monitor(m_form->session()).receive("Pfwd=2.5W,");
         QCOMPARE(text8->toPlainText(), QString("Pfwd=2.5W,"));
     }
 };

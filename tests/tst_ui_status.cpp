@@ -1,5 +1,6 @@
 #include "ui/alarm_shape.h"
 
+#include "support/session_access.h"
 #include "support/sim_process.h"
 #include "support/ui/panel_window.h"
 #include "support/wire_log.h"
@@ -129,7 +130,7 @@ private slots:
     void staleValuesAreGreyedWithTheirTime()
     {
         startForm();
-        m_form->session().monitor().setStaleAfterMs(300);
+        SessionTestAccess::monitor(m_form->session()).setStaleAfterMs(300);
         QLineEdit *power = box("Text1");
         const QColor normal = power->palette().color(QPalette::Text);
 

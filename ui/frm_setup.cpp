@@ -3,6 +3,7 @@
 #include "session/session.h"
 #include "ui/plain_text.h"
 #include "ui/port_map_window.h"
+#include "link/port_entry.h"
 #include "link/port_map.h"
 #include "settings/record.h"
 #include "settings/store.h"
@@ -37,6 +38,8 @@ QString portText(int port)
 QString describePort(int port)
 {
     const QString path = port_map::devicePath(port);
+    if (port_entry::looksNetwork(path))
+        return QStringLiteral("%1: %2").arg(portText(port), port_entry::shown(path));
     if (!QFileInfo::exists(path))
         return QStringLiteral("%1: %2 (not present)").arg(portText(port), path);
 

@@ -1,5 +1,6 @@
 #include "ui/port_map_window.h"
 
+#include "link/port_entry.h"
 #include "link/port_map.h"
 #include "settings/record.h"
 #include "settings/store.h"
@@ -146,7 +147,7 @@ void PortMapWindow::showPorts()
     m_ports->clear();
     for (int port = port_map::kFirstPort; port <= port_map::kLastPort; ++port) {
         const QString path = port_map::devicePath(port);
-        auto *item = new QTreeWidgetItem(m_ports, { portText(port), path, presence(devices, path) });
+        auto *item = new QTreeWidgetItem(m_ports, { portText(port), port_entry::shown(path), presence(devices, path) });
         item->setData(0, Qt::UserRole, port);
     }
     // All eight ports in sight, without scrolling.

@@ -1,12 +1,12 @@
 #include "support/wire_log.h"
 
-#include "link/serial_link.h"
+#include "link/transmitter_link.h"
 #include "support/clocks.h"
 
-WireLog::WireLog(SerialLink &link, QObject *parent)
+WireLog::WireLog(const TransmitterLink &link, QObject *parent)
     : QObject(parent)
 {
-    connect(&link, &SerialLink::written, this, [this](const QByteArray &bytes) {
+    connect(&link, &TransmitterLink::written, this, [this](const QByteArray &bytes) {
         m_writes.append({ bytes, monotonicMs(), m_ticks });
     });
     m_tick.setTimerType(Qt::PreciseTimer);

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QTimer>
 
-class SerialLink;
+class TransmitterLink;
 
 // The writes of a link as the program makes them, each with the moment its call returned and the
 // number of ticks of a 2 ms timer before it, counted from the log's creation. Writes made in one go
@@ -29,7 +29,7 @@ public:
         qsizetype end = 0;
     };
 
-    explicit WireLog(SerialLink &link, QObject *parent = nullptr);
+    explicit WireLog(const TransmitterLink &link, QObject *parent = nullptr);
 
     const QList<Write> &writes() const { return m_writes; }
     qint64 ticks() const { return m_ticks; }
