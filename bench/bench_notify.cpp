@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -31,7 +32,7 @@ int main(int argc, char **argv)
     // The policy's clock runs two minutes a round, so no alarm counts as flapping and every change
     // is a notification of its own.
     QDateTime now = QDateTime::currentDateTimeUtc();
-    NotificationScheduler scheduler([&now] { return now; });
+    NotificationScheduler scheduler([&now] { return now; }, [&now] { return now.toMSecsSinceEpoch(); });
     DesktopNotifier notifier;
     QObject::connect(&station.watch(), &TransmitterWatch::event, &scheduler, &NotificationScheduler::handle);
 
@@ -59,9 +60,17 @@ int main(int argc, char **argv)
     }
     std::sort(latencies.begin(), latencies.end());
     const auto at = [&](double p) { return latencies[size_t(p * double(latencies.size() - 1))]; };
+    bool present = false;
+    QEventLoop asked;
+    QObject::connect(&notifier, &DesktopNotifier::serviceChecked, &asked, [&](bool available) {
+        present = available;
+        asked.quit();
+    });
+    notifier.checkService();
+    asked.exec();
     std::printf("notifications %zu of %d reports; $ to Notify call: median %.3f ms, p90 %.3f ms, "
                 "p99 %.3f ms, max %.3f ms (service %s)\n",
         latencies.size(), rounds, at(0.5), at(0.9), at(0.99), latencies.back(),
-        notifier.isServiceAvailable() ? "present" : "absent");
+        present ? "present" : "absent");
     return 0;
 }

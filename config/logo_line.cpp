@@ -39,7 +39,12 @@ bool isLatin1(const QString &text)
 
 QByteArray toBytes(const QString &line)
 {
-    return latin1Characters(line).toLatin1();
+    QByteArray bytes = latin1Characters(line).toLatin1();
+    for (char &b : bytes) {
+        if (b == '\x01' || b == '\x02')
+            b = kFrameByteReplacement;
+    }
+    return bytes;
 }
 
 } // namespace logo_line

@@ -1,10 +1,9 @@
 #include "notify/desktop_notifier.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusReply>
+#include <QTimer>
 #include <QVariantMap>
 
 namespace {
@@ -34,19 +33,46 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
     qRegisterMetaType<Notification>();
 }
 
-bool DesktopNotifier::isServiceAvailable() const
+void DesktopNotifier::checkService()
 {
-    if (!m_bus.isConnected())
-        return false;
-    QDBusConnectionInterface *bus = m_bus.interface();
-    if (!bus)
-        return false;
-    const QString service = QString::fromLatin1(kService);
-    const QDBusReply<bool> registered = bus->isServiceRegistered(service);
-    if (registered.isValid() && registered.value())
-        return true;
-    const QDBusReply<QStringList> activatable = bus->activatableServiceNames();
-    return activatable.isValid() && activatable.value().contains(service);
+    if (m_checking)
+        return;
+    m_checking = true;
+    if (!m_bus.isConnected()) {
+        QTimer::singleShot(0, this, [this] {
+            m_checking = false;
+            emit serviceChecked(false);
+        });
+        return;
+    }
+    const QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kService),
+        QString::fromLatin1(kPath), QString::fromLatin1(kService), QStringLiteral("GetCapabilities"));
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, m_checkTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *w;
+        m_checking = false;
+        emit serviceChecked(!reply.isError());
+    });
+}
+
+QString DesktopNotifier::bodyMarkup(const QString &plain)
+{
+    // Only what markup reads outside a tag's attributes: quotes stay, so that a service that shows
+    // the body as it comes shows as little of the escaping as can be.
+    QString escaped;
+    escaped.reserve(plain.size());
+    for (const QChar c : plain) {
+        if (c == u'&')
+            escaped += QLatin1String("&amp;");
+        else if (c == u'<')
+            escaped += QLatin1String("&lt;");
+        else if (c == u'>')
+            escaped += QLatin1String("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 void DesktopNotifier::notify(const Notification &notification)
@@ -70,7 +96,7 @@ void DesktopNotifier::call(const Notification &n)
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(urgencyByte(n.urgency)));
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry));
     message << QString::fromLatin1(kAppName) << m_ids.value(n.key) << QString::fromLatin1(kDesktopEntry)
-            << n.summary << n.body << QStringList() << hints << qint32(-1);
+            << n.summary << bodyMarkup(n.body) << QStringList() << hints << qint32(-1);
 
     m_callsOut.insert(n.key);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, kCallTimeoutMs), this);

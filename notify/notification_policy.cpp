@@ -1,5 +1,7 @@
 #include "notify/notification_policy.h"
 
+#include <chrono>
+
 namespace {
 
 using Kind = WatchEvent::Kind;
@@ -22,8 +24,13 @@ Notification make(const QString &key, const QString &summary, const QString &bod
 
 } // namespace
 
-NotificationPolicy::NotificationPolicy(Clock clock)
-    : m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+NotificationPolicy::NotificationPolicy(Clock wall, SteadyClock steady)
+    : m_wall(wall ? std::move(wall) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_steady(steady ? std::move(steady) : SteadyClock([] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+    }))
 {
 }
 
@@ -46,7 +53,8 @@ std::optional<Notification> NotificationPolicy::decide(const WatchEvent &event)
 {
     if (event.urgency == Urgency::None || !m_settings.allows(event.kind))
         return std::nullopt;
-    const QDateTime now = m_clock();
+    const QDateTime now = m_wall();
+    const qint64 nowMs = m_steady();
 
     switch (event.kind) {
     case Kind::AlarmOn:
@@ -55,7 +63,7 @@ std::optional<Notification> NotificationPolicy::decide(const WatchEvent &event)
             return std::nullopt;
         AlarmTrack &t = m_alarms[size_t(event.alarm)];
         t.on = event.kind == Kind::AlarmOn;
-        const bool close = t.lastTold.isValid() && t.lastTold.msecsTo(now) < kFoldWindowMs;
+        const bool close = t.told && nowMs - t.lastToldMs < kFoldWindowMs;
         if (close || t.folding) {
             ++t.runChanges;
         } else {
@@ -73,7 +81,8 @@ std::optional<Notification> NotificationPolicy::decide(const WatchEvent &event)
             t.folding = true;
             t.foldedChanges = 0;
         }
-        t.lastTold = now;
+        t.told = true;
+        t.lastToldMs = nowMs;
         return alarmNotification(event.alarm, now, flapping);
     }
     case Kind::LinkLost:
@@ -100,26 +109,28 @@ std::optional<Notification> NotificationPolicy::decide(const WatchEvent &event)
     }
 }
 
-QDateTime NotificationPolicy::nextDue() const
+qint64 NotificationPolicy::msUntilDue() const
 {
-    QDateTime due;
+    const qint64 nowMs = m_steady();
+    qint64 due = -1;
     for (const AlarmTrack &t : m_alarms) {
         if (!t.folding)
             continue;
-        const QDateTime at = t.lastTold.addMSecs(kFoldWindowMs);
-        if (!due.isValid() || at < due)
-            due = at;
+        const qint64 in = qMax<qint64>(0, t.lastToldMs + kFoldWindowMs - nowMs);
+        if (due < 0 || in < due)
+            due = in;
     }
     return due;
 }
 
 QList<Notification> NotificationPolicy::takeDue()
 {
-    const QDateTime now = m_clock();
+    const QDateTime now = m_wall();
+    const qint64 nowMs = m_steady();
     QList<Notification> due;
     for (int i = 0; i < watch::kAlarmCount; ++i) {
         AlarmTrack &t = m_alarms[size_t(i)];
-        if (!t.folding || t.lastTold.addMSecs(kFoldWindowMs) > now)
+        if (!t.folding || t.lastToldMs + kFoldWindowMs > nowMs)
             continue;
         if (t.foldedChanges == 0) {
             t.folding = false; // a quiet window: the last notification still tells how it stands
@@ -127,7 +138,7 @@ QList<Notification> NotificationPolicy::takeDue()
         }
         // Still flapping: told, and the next window folds again.
         t.foldedChanges = 0;
-        t.lastTold = now;
+        t.lastToldMs = nowMs;
         due.append(alarmNotification(i, now, true));
     }
     return due;

@@ -1,10 +1,9 @@
 #include "notify/notification_scheduler.h"
 
-NotificationScheduler::NotificationScheduler(NotificationPolicy::Clock clock, QObject *parent)
+NotificationScheduler::NotificationScheduler(
+    NotificationPolicy::Clock wall, NotificationPolicy::SteadyClock steady, QObject *parent)
     : QObject(parent)
-    , m_clock(clock ? std::move(clock)
-                    : NotificationPolicy::Clock([] { return QDateTime::currentDateTimeUtc(); }))
-    , m_policy(m_clock)
+    , m_policy(std::move(wall), std::move(steady))
 {
     qRegisterMetaType<Notification>();
     m_timer.setSingleShot(true);
@@ -26,12 +25,12 @@ void NotificationScheduler::send(const Notification &n)
 
 void NotificationScheduler::arm()
 {
-    const QDateTime due = m_policy.nextDue();
-    if (!due.isValid()) {
+    const qint64 due = m_policy.msUntilDue();
+    if (due < 0) {
         m_timer.stop();
         return;
     }
-    m_timer.start(int(qBound<qint64>(0, m_clock().msecsTo(due), NotificationPolicy::kFoldWindowMs)));
+    m_timer.start(int(qMin<qint64>(due, NotificationPolicy::kFoldWindowMs)));
 }
 
 void NotificationScheduler::sendDue()

@@ -13,7 +13,10 @@ class NotificationScheduler : public QObject
 {
     Q_OBJECT
 public:
-    explicit NotificationScheduler(NotificationPolicy::Clock clock = {}, QObject *parent = nullptr);
+    // The clocks of the policy (empty: the real ones). Its timer, like the steady clock, is not
+    // moved by a change of the system's time.
+    explicit NotificationScheduler(NotificationPolicy::Clock wall = {},
+        NotificationPolicy::SteadyClock steady = {}, QObject *parent = nullptr);
 
     NotificationPolicy &policy() { return m_policy; }
 
@@ -24,7 +27,7 @@ public:
 
 public slots:
     void handle(const WatchEvent &event);
-    // Sends the folded notifications due by the clock's time (its timer calls this on time).
+    // Sends the folded notifications due by the steady clock (its timer calls this on time).
     void sendDue();
 
 signals:
@@ -34,7 +37,6 @@ private:
     void send(const Notification &n);
     void arm();
 
-    NotificationPolicy::Clock m_clock;
     NotificationPolicy m_policy;
     QTimer m_timer;
     bool m_quiet = false;

@@ -29,7 +29,7 @@ else
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(receive settings_load ini_value frame_decoder logo_line)
+    targets=(receive settings_load ini_value frame_decoder logo_line telnet_codec)
 fi
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 

@@ -6,7 +6,7 @@
 #
 #   JOBS=n              build and test with n jobs (default: all processors)
 #   SANITIZE=0          leave out the sanitizer build and its run
-#   FUZZ_SECONDS=n      seconds for each of the five fuzz targets (default 12; 0 leaves them out)
+#   FUZZ_SECONDS=n      seconds for each of the fuzz targets (default 12; 0 leaves them out)
 #   PANEL_FLOOD_SECONDS how long tst_ui_flood floods the window (60 s in the plain run, 10 s under
 #                       the sanitizers)
 set -euo pipefail

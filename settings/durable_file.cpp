@@ -171,6 +171,48 @@ QString refusal(const QString &path, const struct stat &st)
     return {};
 }
 
+// The owner of `path`, or of the nearest folder above it that exists when it does not; false when
+// nothing on the way can be looked at.
+bool ownerOf(const QString &path, uid_t *owner)
+{
+    QString at = path;
+    while (true) {
+        struct stat st;
+        if (::stat(QFile::encodeName(at).constData(), &st) == 0) {
+            *owner = st.st_uid;
+            return true;
+        }
+        const QString up = QFileInfo(at).absolutePath();
+        if (up == at)
+            return false;
+        at = up;
+    }
+}
+
+// Run as root, a store reached through a symbolic link is read and written only when what the link
+// leads to (a file, or the folder a new one would be made in) belongs to the owner of the folder the
+// link lies in: anyone who may write in that folder can make the link, and a link to a system file
+// would otherwise have the panel read that file into its store (and copy it beside it) and write
+// over it, keeping its owner. The refusal's text, or empty: not root, no link, or the same owner.
+QString foreignTarget(const QString &path, const QString &file)
+{
+    if (!runningAsRoot())
+        return {};
+    const QString given = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (file == given)
+        return {};
+    const QString folder = QFileInfo(given).absolutePath();
+    uid_t folderOwner = 0, targetOwner = 0;
+    if (!ownerOf(folder, &folderOwner) || !ownerOf(file, &targetOwner) || folderOwner == targetOwner)
+        return {};
+    return QStringLiteral("%1 is a symbolic link to %2, which belongs to another user (user id %3) than "
+                          "the folder %4 (user id %5); run as root, the panel neither reads nor writes it")
+        .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(file))
+        .arg(targetOwner)
+        .arg(QDir::toNativeSeparators(folder))
+        .arg(folderOwner);
+}
+
 ssize_t realWrite(int fd, const void *buffer, size_t count)
 {
     return ::write(fd, buffer, count);
@@ -222,8 +264,26 @@ ReadResult readAll(const QString &path, QByteArray *bytes, QString *error, FileI
         *identity = {};
     bytes->clear();
     const QByteArray native = QFile::encodeName(path);
+    // Run as root, a store that is a link is read only when it leads to a file of its folder's
+    // owner (see foreignTarget), and a store that is no link is opened as no link, so that a link
+    // put in its place meanwhile is not followed.
+    int noFollow = 0;
+    QString linkTarget;
+    if (runningAsRoot()) {
+        struct stat st;
+        QString loop;
+        if (::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            linkTarget = replacedFile(path, &loop);
+        else
+            noFollow = O_NOFOLLOW;
+        if (const QString refused = linkTarget.isEmpty() ? QString() : foreignTarget(path, linkTarget);
+            !refused.isEmpty()) {
+            *error = refused;
+            return ReadResult::Failed;
+        }
+    }
     // Not blocking: opening a named pipe for reading would otherwise wait for a writer.
-    Descriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    Descriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | noFollow));
     if (fd.get() < 0) {
         if (errno == ENOENT)
             return ReadResult::Missing;
@@ -239,6 +299,21 @@ ReadResult readAll(const QString &path, QByteArray *bytes, QString *error, FileI
     }
     if (identity)
         *identity = identityFrom(st);
+    if (!linkTarget.isEmpty()) {
+        // The file opened, whatever the link says now, must still be its folder owner's.
+        uid_t folderOwner = st.st_uid;
+        if (ownerOf(
+                QFileInfo(QDir::cleanPath(QFileInfo(path).absoluteFilePath())).absolutePath(), &folderOwner)
+            && folderOwner != st.st_uid) {
+            *error
+                = QStringLiteral("%1 is a symbolic link to a file of another user (user id %2) than its "
+                                 "folder's (user id %3); run as root, the panel neither reads nor writes it")
+                      .arg(QDir::toNativeSeparators(path))
+                      .arg(st.st_uid)
+                      .arg(folderOwner);
+            return ReadResult::Failed;
+        }
+    }
     if (const QString refused = refusal(path, st); !refused.isEmpty()) {
         *error = refused;
         return ReadResult::Failed;
@@ -303,6 +378,10 @@ ReplaceResult replaceUnlessChanged(
     const QString file = replacedFile(path, error);
     if (file.isEmpty())
         return ReplaceResult::Failed;
+    if (const QString refused = foreignTarget(path, file); !refused.isEmpty()) {
+        *error = refused;
+        return ReplaceResult::Failed;
+    }
     const QFileInfo info(file);
     const QString folder = info.absolutePath();
     if (!makeFolders(folder, error))

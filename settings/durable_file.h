@@ -42,6 +42,8 @@ constexpr qint64 kMaxReadBytes = 1 << 20;
 // when it cannot be read, is not a regular file (a named pipe would block the read for good, a
 // device could deliver bytes without end) or is larger than kMaxReadBytes. `identity`, when given,
 // gets the identity of the file read, taken from the open file before its first byte is read.
+// Run as root, a `path` that is a symbolic link to a file of another user than the owner of the
+// link's folder is not read (Failed): see replace().
 ReadResult readAll(const QString &path, QByteArray *bytes, QString *error, FileIdentity *identity = nullptr);
 
 // The file a replace of `path` writes: `path` itself, or where its chain of symbolic links ends
@@ -53,6 +55,9 @@ QString replacedFile(const QString &path, QString *error);
 // and fsyncs the folder. A symbolic link stays a link: the file it leads to is the one replaced.
 // The replaced file's mode is kept, and when running as root its owner and group too (a new file
 // takes its folder's), so a save run once as root never leaves a store its owner cannot write.
+// Run as root, a `path` that is a symbolic link is replaced only when the file it leads to (or the
+// folder a new one would be made in) belongs to the owner of the folder the link lies in: a link
+// to a system file is refused, and the file left untouched.
 // On failure the old file is untouched, the temporary file is removed, and false is returned.
 // After a replace that went through, temporary files of the file older than
 // kStaleTemporarySeconds and not locked are removed: a save killed before its rename leaves its

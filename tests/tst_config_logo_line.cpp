@@ -39,6 +39,9 @@ void TestLogoLine::applyRule_data()
         << QString::fromUtf8("a\U0001F4FBb") << "a?b             ";
     QTest::newRow("pair at the cut is not split")
         << QString::fromUtf8("ABCDEFGHIJKLMNO\U0001F4FBZ") << "ABCDEFGHIJKLMNO?";
+    // The box's rule keeps control characters, the frame's own among them (sent as blanks).
+    QTest::newRow("control characters kept") << QString::fromLatin1(
+        "\x01\x02\x00\x0d", 4) << QString::fromLatin1("\x01\x02\x00\x0d", 4) + QString(12, u' ');
 }
 
 void TestLogoLine::applyRule()
@@ -84,8 +87,14 @@ void TestLogoLine::toBytes_data()
     QTest::newRow("no Latin-1 code becomes ?") << QString::fromUtf8("a\u20acb") << QByteArray("a?b");
     QTest::newRow("a pair gives one byte") << QString::fromUtf8("\U0001F4FB!") << QByteArray("?!");
     QTest::newRow("not cut to 16") << "ABCDEFGHIJKLMNOPQRST" << QByteArray("ABCDEFGHIJKLMNOPQRST");
-    QTest::newRow("control characters pass")
-        << QString::fromLatin1("\x01\x7f", 2) << QByteArray::fromHex("017f");
+    // 0x01 and 0x02 start and end the frame's value: sent as blanks. Any other byte goes as it is.
+    QTest::newRow("the frame's own bytes as blanks") << QString::fromLatin1("\x01"
+                                                                            "A\x02",
+        3) << QByteArray::fromHex("204120");
+    QTest::newRow("every other control byte passes")
+        << QString::fromLatin1("\x00\x03\x0d\x1b\x7f", 5) << QByteArray::fromHex("00030d1b7f");
+    QTest::newRow("all other bytes pass")
+        << QString::fromLatin1("\x80\xa0\xfe\xff", 4) << QByteArray::fromHex("80a0feff");
 }
 
 void TestLogoLine::toBytes()

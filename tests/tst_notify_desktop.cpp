@@ -2,8 +2,11 @@
 // under dbus-run-session; tools/notification_recorder.py records every Notify call): the app name,
 // the summary and body, the urgency as the byte hint, and replaces_id carrying the id the service
 // gave the previous notification of the same alarm. Without a service, the notifier says so and
-// reports each notification as failed, so that the window can show it on the tray instead.
+// reports each notification as failed, so that the window can show it on the tray instead. The body
+// is shown as it stands, markup in a device path or a wire text included; asking whether a service
+// runs never waits, and a service that has hung counts as none.
 #include "notify/desktop_notifier.h"
+#include "notify/notification_policy.h"
 #include "support/notification_recorder.h"
 #include "support/sim_process.h"
 
@@ -25,6 +28,16 @@ Notification note(
     return n;
 }
 
+// Asks whether a service runs, as the window does, and waits for the answer.
+bool serviceAnswers(DesktopNotifier &notifier)
+{
+    QSignalSpy answer(&notifier, &DesktopNotifier::serviceChecked);
+    notifier.checkService();
+    if (answer.isEmpty() && !answer.wait(3 * DesktopNotifier::kCheckTimeoutMs))
+        return false;
+    return answer.first().first().toBool();
+}
+
 } // namespace
 
 class TestNotifyDesktop : public QObject
@@ -37,8 +50,11 @@ private slots:
     void initTestCase();
     void withoutService();
     void calls();
+    void bodyShownAsItStands_data();
+    void bodyShownAsItStands();
     void burstOfOneAlarm();
     void serviceRestarted();
+    void hungServiceCountsAsNone();
 };
 
 void TestNotifyDesktop::initTestCase()
@@ -51,7 +67,7 @@ void TestNotifyDesktop::initTestCase()
 void TestNotifyDesktop::withoutService()
 {
     DesktopNotifier notifier;
-    QVERIFY(!notifier.isServiceAvailable());
+    QVERIFY(!serviceAnswers(notifier));
     QSignalSpy failed(&notifier, &DesktopNotifier::failed);
     QSignalSpy sent(&notifier, &DesktopNotifier::sent);
     notifier.notify(note("alarm-1", "SWR ALARM", "Alarm on.", WatchEvent::Urgency::Critical));
@@ -66,7 +82,7 @@ void TestNotifyDesktop::calls()
 {
     QVERIFY2(m_recorder.start(), qPrintable(m_recorder.errorText()));
     DesktopNotifier notifier;
-    QVERIFY(notifier.isServiceAvailable());
+    QVERIFY(serviceAnswers(notifier));
     QSignalSpy sent(&notifier, &DesktopNotifier::sent);
     QSignalSpy failed(&notifier, &DesktopNotifier::failed);
     using U = WatchEvent::Urgency;
@@ -92,7 +108,7 @@ void TestNotifyDesktop::calls()
         const QString where = QStringLiteral("call %1").arg(i);
         QCOMPARE(c["app_name"].toString(), QStringLiteral("ValtronaAmp+"));
         QCOMPARE(c["summary"].toString(), notes[i].summary);
-        QCOMPARE(c["body"].toString(), notes[i].body);
+        QCOMPARE(c["shown"].toString(), notes[i].body);
         QCOMPARE(c["urgency"].toInt(), notes[i].urgency == U::Critical ? 2 : 1);
         QCOMPARE(c["urgency_type"].toString(), QStringLiteral("y"));
         QCOMPARE(c["app_icon"].toString(), QStringLiteral("org.example.valtrona_panel"));
@@ -106,6 +122,41 @@ void TestNotifyDesktop::calls()
     QCOMPARE(notifier.idOf("alarm-1"), ids.value("alarm-1"));
     QVERIFY(ids.value("alarm-1") != ids.value("link"));
     QVERIFY(ids.value("alarm-1") != ids.value("alarm-3"));
+}
+
+void TestNotifyDesktop::bodyShownAsItStands_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("detail"); // a device path from the store, or a wire text
+    const int lost = int(WatchEvent::Kind::LinkLost);
+    const int restarted = int(WatchEvent::Kind::TransmitterRestarted);
+    QTest::newRow("a tag and an ampersand in a device path") << lost << "/dev/x<b>&";
+    QTest::newRow("a pair of tags in a device path") << lost << "/dev/tty<i>USB0</i>";
+    QTest::newRow("an entity in a device path") << lost << "/dev/a&amp;b";
+    QTest::newRow("quotes in a device path") << lost << "/dev/\"q\"'s";
+    QTest::newRow("markup in the uptime texts")
+        << restarted << "uptime <u>0000D:00H:01M</u> after 0001D:00H:00M & more";
+}
+
+// The texts of the store and of the wire in a notification's body reach the desktop as they stand:
+// a service that reads the body as markup shows them, tags and ampersands included.
+void TestNotifyDesktop::bodyShownAsItStands()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, detail);
+    NotificationPolicy policy;
+    const std::optional<Notification> n = policy.decide(WatchEvent::make(WatchEvent::Kind(kind), detail));
+    QVERIFY(n && n->body.contains(detail));
+    DesktopNotifier notifier;
+    const int before = int(m_recorder.calls().size());
+    QSignalSpy sent(&notifier, &DesktopNotifier::sent);
+    notifier.notify(*n);
+    QVERIFY(sent.wait(10000));
+    QVERIFY(m_recorder.waitForCalls(before + 1));
+    const QJsonObject call = m_recorder.calls().value(before);
+    QVERIFY2(call["shown"].isString(), qPrintable("no markup: " + call["body"].toString()));
+    QCOMPARE(call["shown"].toString(), n->body);
+    QCOMPARE(call["summary"].toString(), n->summary);
 }
 
 void TestNotifyDesktop::burstOfOneAlarm()
@@ -137,7 +188,7 @@ void TestNotifyDesktop::serviceRestarted()
     QVERIFY(sent.wait(10000));
 
     m_recorder.stop();
-    QVERIFY(waitUntil([&] { return !notifier.isServiceAvailable(); }, 10000));
+    QVERIFY(waitUntil([&] { return !serviceAnswers(notifier); }, 10000));
     notifier.notify(note("restart", "Transmitter restarted", "twice", WatchEvent::Urgency::Normal));
     QVERIFY(failed.wait(10000));
 
@@ -146,6 +197,30 @@ void TestNotifyDesktop::serviceRestarted()
     QVERIFY(sent.wait(10000));
     QCOMPARE(sent.count(), 2);
     QCOMPARE(failed.count(), 1);
+}
+
+// A service that owns the name and never answers: the check returns at once, the event loop runs
+// on, and the answer comes by signal once the check's time is up: no service, so that the window
+// shows its notifications on the tray.
+void TestNotifyDesktop::hungServiceCountsAsNone()
+{
+    m_recorder.stop();
+    NotificationRecorder hung;
+    QVERIFY2(hung.start(10000, NotificationRecorder::Answers::Never), qPrintable(hung.errorText()));
+    DesktopNotifier notifier;
+    notifier.setCheckTimeoutMs(1500);
+    QSignalSpy answer(&notifier, &DesktopNotifier::serviceChecked);
+    bool turned = false;
+    QTimer::singleShot(0, this, [&] { turned = answer.isEmpty(); });
+    notifier.checkService();
+    QVERIFY(answer.isEmpty());
+    QVERIFY(notifier.isChecking());
+    notifier.checkService(); // the same check
+    QVERIFY(answer.wait(15000));
+    QVERIFY2(turned, "the event loop did not run while the check was out");
+    QCOMPARE(answer.size(), 1);
+    QCOMPARE(answer.first().first().toBool(), false);
+    QVERIFY(!notifier.isChecking());
 }
 
 QTEST_GUILESS_MAIN(TestNotifyDesktop)

@@ -55,7 +55,8 @@ void TestNotifyPipeline::reportsToDesktopAndLog()
 
     QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
     TransmitterWatch watch;
-    NotificationScheduler scheduler([&now] { return now; });
+    // The simulated time, on both clocks: the wall clock is never set here.
+    NotificationScheduler scheduler([&now] { return now; }, [&now] { return now.toMSecsSinceEpoch(); });
     DesktopNotifier notifier;
     HistoryDatabase db;
     EventLog log(db);

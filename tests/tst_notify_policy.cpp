@@ -3,6 +3,8 @@
 // at once with its count of changes and then folded, one notification per minute saying how often
 // it changed and how it stands; link, reports and restart have their own keys and urgencies; the
 // operator's actions are never told; and the [Notifications] group of the store turns kinds off.
+// The folding windows run on a steady clock: the wall clock set back or ahead changes only the
+// times the texts tell.
 #include "notify/notification_policy.h"
 #include "notify/notification_scheduler.h"
 #include "settings/store.h"
@@ -34,6 +36,17 @@ QString line(const Notification &n)
         .arg(m.hasMatch() ? m.captured(1) : QStringLiteral("-"));
 }
 
+// A steady clock that runs with the simulated wall clock `now` (for the cases that never set it).
+NotificationPolicy::SteadyClock runningWith(const QDateTime &now)
+{
+    return [&now] { return now.toMSecsSinceEpoch(); };
+}
+
+QString clockText(const QDateTime &time)
+{
+    return time.toLocalTime().toString(QStringLiteral("hh:mm:ss"));
+}
+
 WatchEvent alarmEvent(bool on, int alarm)
 {
     return WatchEvent::make(
@@ -48,6 +61,8 @@ class TestNotifyPolicy : public QObject
 private slots:
     void alarms_data();
     void alarms();
+    void foldingAcrossClockStep_data();
+    void foldingAcrossClockStep();
     void foldedBodySaysHowOften();
     void otherKinds();
     void settingsTurnKindsOff_data();
@@ -97,7 +112,7 @@ void TestNotifyPolicy::alarms()
     QFETCH(QStringList, steps);
     QFETCH(QStringList, expected);
     QDateTime now = kStart;
-    NotificationPolicy policy([&now] { return now; });
+    NotificationPolicy policy([&now] { return now; }, runningWith(now));
     QStringList seen;
     for (const QString &step : steps) {
         const QStringList parts = step.split(u' ');
@@ -113,19 +128,81 @@ void TestNotifyPolicy::alarms()
     QCOMPARE(seen, expected);
 }
 
+// Steps: "<second> on|off <alarm>" and "<second> due" as above, the second being the steady
+// clock's; "<second> wall <seconds>" sets the wall clock that much ahead (or back, negative) while
+// the steady clock runs on. Expected: every notification given, in order.
+void TestNotifyPolicy::foldingAcrossClockStep_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("expected");
+
+    // Before, the alarm stayed silent for the two hours, also when it came back.
+    QTest::newRow("set back two hours while flapping")
+        << QStringList { "0 on 1", "5 off 1", "10 on 1", "11 wall -7200", "12 off 1", "70 due", "130 due",
+               "200 on 1" }
+        << QStringList { "alarm-1|SWR ALARM|critical|1|on", "alarm-1|SWR ALARM|normal|1|off",
+               "alarm-1|SWR ALARM|critical|3|on", "alarm-1|SWR ALARM|normal|4|off",
+               "alarm-1|SWR ALARM|critical|1|on" };
+    // Before, the window ended at the step and the flapping was told at once, and again.
+    QTest::newRow("set ahead a day while flapping")
+        << QStringList { "0 on 1", "5 off 1", "10 on 1", "11 wall 86400", "12 off 1", "13 due", "14 on 1",
+               "70 due" }
+        << QStringList { "alarm-1|SWR ALARM|critical|1|on", "alarm-1|SWR ALARM|normal|1|off",
+               "alarm-1|SWR ALARM|critical|3|on", "alarm-1|SWR ALARM|critical|5|on" };
+    QTest::newRow("set back, then ahead again")
+        << QStringList { "0 on 3", "20 wall -3600", "30 off 3", "40 on 3", "41 wall 3600", "45 off 3",
+               "100 due", "160 due", "161 on 3" }
+        << QStringList { "alarm-3|OVER-CURRENT ALARM|critical|1|on",
+               "alarm-3|OVER-CURRENT ALARM|normal|1|off", "alarm-3|OVER-CURRENT ALARM|critical|3|on",
+               "alarm-3|OVER-CURRENT ALARM|normal|4|off", "alarm-3|OVER-CURRENT ALARM|critical|1|on" };
+}
+
+void TestNotifyPolicy::foldingAcrossClockStep()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, expected);
+    qint64 steadyMs = 0;
+    qint64 wallOffset = 0; // seconds the wall clock was set by
+    QDateTime wall = kStart;
+    NotificationPolicy policy([&wall] { return wall; }, [&steadyMs] { return steadyMs; });
+    QStringList seen;
+    for (const QString &step : steps) {
+        const QStringList parts = step.split(u' ');
+        const int second = parts[0].toInt();
+        if (parts[1] == QLatin1String("wall"))
+            wallOffset += parts[2].toInt();
+        steadyMs = qint64(second) * 1000;
+        wall = kStart.addSecs(second + wallOffset);
+        if (parts[1] == QLatin1String("due")) {
+            for (const Notification &n : policy.takeDue())
+                seen << line(n);
+        } else if (parts[1] != QLatin1String("wall")) {
+            const std::optional<Notification> n
+                = policy.decide(alarmEvent(parts[1] == QLatin1String("on"), parts[2].toInt()));
+            if (!n)
+                continue;
+            seen << line(*n);
+            // The texts tell the wall clock's time.
+            if (n->changes == 1)
+                QVERIFY2(n->body.contains(clockText(wall)), qPrintable(n->body));
+        }
+    }
+    QCOMPARE(seen, expected);
+}
+
 void TestNotifyPolicy::foldedBodySaysHowOften()
 {
     QDateTime now = kStart;
-    NotificationPolicy policy([&now] { return now; });
+    NotificationPolicy policy([&now] { return now; }, runningWith(now));
     QVERIFY(policy.decide(alarmEvent(true, 1)));
     now = now.addSecs(5);
     QVERIFY(policy.decide(alarmEvent(false, 1)));
-    QVERIFY(!policy.nextDue().isValid());
+    QCOMPARE(policy.msUntilDue(), -1);
     now = now.addSecs(5);
     const std::optional<Notification> flap = policy.decide(alarmEvent(true, 1));
     QVERIFY(flap);
     QVERIFY2(flap->body.startsWith(QStringLiteral("Changed 3 times since ")), qPrintable(flap->body));
-    QCOMPARE(policy.nextDue(), now.addSecs(60));
+    QCOMPARE(policy.msUntilDue(), 60000);
     now = now.addSecs(1);
     QVERIFY(!policy.decide(alarmEvent(false, 1)));
     now = now.addSecs(59);
@@ -140,7 +217,7 @@ void TestNotifyPolicy::foldedBodySaysHowOften()
 void TestNotifyPolicy::otherKinds()
 {
     QDateTime now = kStart;
-    NotificationPolicy policy([&now] { return now; });
+    NotificationPolicy policy([&now] { return now; }, runningWith(now));
     using Kind = WatchEvent::Kind;
     auto decide = [&policy](const WatchEvent &e) {
         const std::optional<Notification> n = policy.decide(e);
@@ -237,7 +314,7 @@ void TestNotifyPolicy::settingsFromTheStore()
 void TestNotifyPolicy::schedulerSendsFoldedOnesWhenDue()
 {
     QDateTime now = kStart;
-    NotificationScheduler scheduler([&now] { return now; });
+    NotificationScheduler scheduler([&now] { return now; }, runningWith(now));
     QSignalSpy sent(&scheduler, &NotificationScheduler::notification);
     scheduler.handle(alarmEvent(true, 1));
     now = now.addSecs(1);

@@ -1,6 +1,7 @@
 // The store file where it is not a plain file of the operator's: a symbolic link to a file kept
-// elsewhere, a file owned by the operator while the panel runs as root, a named pipe, a device or a
-// file far too large, and a file whose hand-typed lines cannot be read.
+// elsewhere, a file owned by the operator while the panel runs as root, a link to another user's
+// file while the panel runs as root, a named pipe, a device or a file far too large, and a file
+// whose hand-typed lines cannot be read.
 //
 // Loads of the odd files run in a child process (this program run again), so that a load that
 // blocks on a pipe or reads a device without end is caught by the parent, which stops the child
@@ -104,6 +105,8 @@ private slots:
     void symbolicLink();
     void ownerKeptAsRoot_data();
     void ownerKeptAsRoot();
+    void linkToAnotherUsersFileAsRoot_data();
+    void linkToAnotherUsersFileAsRoot();
     void notAStoreFile_data();
     void notAStoreFile();
     void damagedLinesCopiedAside_data();
@@ -256,6 +259,95 @@ void TestSettingsOddFiles::ownerKeptAsRoot()
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
     QCOMPARE(fileBytes(m_home.storeFile()), QByteArray("[Ports]\nCOM1=/dev/ttyUSB5\n"));
+}
+
+void TestSettingsOddFiles::linkToAnotherUsersFileAsRoot_data()
+{
+    QTest::addColumn<bool>("operatorsFolder"); // the link lies in the operator's folder (else root's)
+    QTest::addColumn<bool>("targetExists");
+    QTest::newRow("the operator's link to root's file") << true << true;
+    QTest::newRow("the operator's link to a file not made yet in root's folder") << true << false;
+    QTest::newRow("root's link to the operator's file") << false << true;
+}
+
+// Run as root (sudo -E, to reach the port), a store that is a symbolic link to a file of another
+// user than the owner of the link's folder (a system file, say) is refused as any file that cannot
+// be a store is: the load tells so once and gives the defaults, no save writes, the refusal is told
+// once, and the file the link leads to stays as it was, and where it was not, is not made.
+void TestSettingsOddFiles::linkToAnotherUsersFileAsRoot()
+{
+    if (::geteuid() != 0)
+        QSKIP("only root can follow a link to another user's file");
+    QFETCH(bool, operatorsFolder);
+    QFETCH(bool, targetExists);
+    const uid_t linkSide = operatorsFolder ? kOperator : 0;
+    const uid_t targetSide = operatorsFolder ? 0 : kOperator;
+    const QByteArray configHome = QFile::encodeName(m_home.configHome());
+    const QByteArray dir = QFile::encodeName(folder());
+    const QByteArray above = QFile::encodeName(QFileInfo(m_home.configHome()).absolutePath());
+    struct stat aboveBefore;
+    QCOMPARE(::stat(above.constData(), &aboveBefore), 0);
+    QCOMPARE(::chmod(above.constData(), 0711), 0);
+    QCOMPARE(::chown(configHome.constData(), linkSide, linkSide), 0);
+    QCOMPARE(::chown(dir.constData(), linkSide, linkSide), 0);
+    const QString elsewhere = m_scratch.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere));
+    QCOMPARE(::chown(QFile::encodeName(elsewhere).constData(), targetSide, targetSide), 0);
+    const QString target = elsewhere + QStringLiteral("/passwd");
+    const QByteArray content("root:x:0:0:root:/root:/bin/sh\n");
+    const QString storeFile = m_home.storeFile();
+    auto back = qScopeGuard([&] {
+        QFile::remove(storeFile);
+        ::chown(configHome.constData(), 0, 0);
+        ::chown(dir.constData(), 0, 0);
+        ::chmod(above.constData(), aboveBefore.st_mode & 07777);
+    });
+    if (targetExists) {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(content), qint64(content.size()));
+        f.close();
+        QCOMPARE(::chown(QFile::encodeName(target).constData(), targetSide, targetSide), 0);
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0644), 0);
+    }
+    QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(storeFile).constData()), 0);
+    struct stat before {
+    };
+    if (targetExists)
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &before), 0);
+
+    QSignalSpy problems(&store(), &SettingsStore::loadProblem);
+    QSignalSpy failures(&store(), &SettingsStore::saveFailed);
+    SettingsRecord loaded = recordFor(1);
+    QVERIFY(!store().load(loaded));
+    QCOMPARE(loaded.TXFrequency, settings_table::defaults().TXFrequency);
+    QCOMPARE(problems.size(), 1);
+    const QString problem = problems.first().first().toString();
+    QVERIFY2(
+        problem.contains(storeFile) && problem.contains(QLatin1String("another user")), qPrintable(problem));
+    QVERIFY(!store().save(recordFor(2)));
+    QVERIFY(!store().save(recordFor(3)));
+    QVERIFY(!store().addMissingGroupKeys(QStringLiteral("Ports"), { { "COM2", "/dev/ttyUSB1" } }));
+    QCOMPARE(failures.size(), 1);
+    const QString failure = failures.first().first().toString();
+    QVERIFY2(
+        failure.contains(storeFile) && failure.contains(QLatin1String("another user")), qPrintable(failure));
+    QCOMPARE(problems.size(), 1);
+
+    // Nothing touched: the file the link leads to, the link, and nothing left beside either.
+    QVERIFY(QFileInfo(storeFile).isSymLink());
+    QCOMPARE(namesIn(folder()), QStringList { QStringLiteral("ValtronaAmp+.ini") });
+    if (targetExists) {
+        QCOMPARE(fileBytes(target), content);
+        struct stat after;
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_uid, targetSide);
+        QCOMPARE(after.st_mode & 07777, mode_t(0644));
+        QCOMPARE(namesIn(elsewhere), QStringList { QStringLiteral("passwd") });
+    } else {
+        QCOMPARE(namesIn(elsewhere), QStringList());
+    }
 }
 
 void TestSettingsOddFiles::notAStoreFile_data()

@@ -345,6 +345,48 @@ private slots:
         QCOMPARE(state.value("logoStoreCount").toInt(), storesBefore + 1);
     }
 
+    // A logo line from a store edited by hand may hold 0x01 and 0x02, which start and end a frame's
+    // value: they go out as blanks, so that the frame ends where it should, while every other byte
+    // (0x00, 0x0D, 0xFF) goes out as it is, and the stored line stays as it was.
+    void logoFrameBytesSentAsBlanks()
+    {
+        // "ON", 01, "AIR", 02, 00, 0D, FF, "FM+ 10"
+        startForm("AutoRead=False\nTrayAtStart=False\nLogoLine1=ON\\x1\\x41IR\\x2\\0\\r\\xff\\x46M+ 10\n"
+                  "LogoLine2=Hello Listeners!\n");
+        const QString stored = QString::fromLatin1("ON\x01"
+                                                   "AIR\x02\x00\r\xff"
+                                                   "FM+ 10",
+            16);
+        QCOMPARE(settingsRecord().LogoLine1, stored);
+
+        const int from = chunkCount();
+        const WireLog wire(m_form->session().link());
+        auto *command9 = find<QPushButton>("Command9");
+        const Run run = runDownload([&] { QTest::mouseClick(command9, Qt::LeftButton); }, 20000, wire);
+        QVERIFY(!m_form->session().runner().isRunning());
+        QCOMPARE(run.shown.last(), Progress("Ready", 0));
+
+        const QList<Stretch> expected = stretches({ { "0000464C3101", 1000 }, { "4F4E2041", 1000 },
+            { "49522000", 1000 }, { "0DFF464D", 1000 }, { "2B203130", 1000 }, { "02", 1000 },
+            { "0000464C3201", 1000 }, { "48656C6C", 1000 }, { "6F204C69", 1000 }, { "7374656E", 1000 },
+            { "65727321", 1000 }, { "02", 1000 }, { "0000464C53013002", 1000 } });
+        qsizetype lastWrite = -1;
+        checkWrites(wire, 0, expected, run, &lastWrite);
+        if (QTest::currentTestFailed())
+            return;
+        checkLine(from, expected);
+        if (QTest::currentTestFailed())
+            return;
+        // The transmitter took both lines whole, and the store still holds the line as it was.
+        const QJsonObject logo = m_sim.state().value("logo").toObject();
+        QCOMPARE(logo.value("line1").toObject().value("text").toString(),
+            QString::fromLatin1("ON AIR \x00\r\xff"
+                                "FM+ 10",
+                16));
+        QCOMPARE(logo.value("line2").toObject().value("text").toString(), QString("Hello Listeners!"));
+        QCOMPARE(settingsRecord().LogoLine1, stored);
+    }
+
     // The line goes away in the middle of the logo download: the script stops, the operator is told,
     // and once the line is back the next "Read status" opens it again and a report arrives.
     void lineLostDuringDownload()
@@ -352,13 +394,17 @@ private slots:
         startForm("AutoRead=False\nTrayAtStart=False\n");
         simCommand("report Pfwd=7.5W,Pref=0.1W,AlarmCode=00,Audio=5");
         const QString linkPath = m_sim.linkPath();
+        const WireLog wire(m_form->session().link());
         QTest::mouseClick(find<QPushButton>("Command9"), Qt::LeftButton);
         QVERIFY(waitUntil([&] { return m_form->statusText() == "Setting LOGO line1... 20%"; }, 3000));
         QVERIFY(m_form->session().runner().isRunning());
 
         QVERIFY(m_sim.unplug());
-        // Stopped at once: before the next piece was due.
-        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 800));
+        const qsizetype writtenBeforeUnplug = wire.writes().size();
+        // Stopped, and not a byte written after the unplug: the next piece never went out.
+        QVERIFY(waitUntil([&] { return !m_form->session().runner().isRunning(); }, 20000));
+        QVERIFY2(wire.writes().size() == writtenBeforeUnplug,
+            qPrintable("after the unplug the link wrote " + wire.bytes(writtenBeforeUnplug).toHex(' ')));
         QCOMPARE(find<QProgressBar>("ProgressBar1")->value(), 0);
         QVERIFY2(m_form->statusText().contains(linkPath), qPrintable(m_form->statusText()));
         QVERIFY(!m_form->statusText().startsWith("Setting"));

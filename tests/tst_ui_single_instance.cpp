@@ -18,15 +18,18 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -344,6 +347,67 @@ private slots:
         QVERIFY2(
             timer.elapsed() < 10 * SingleInstance::kAnswerMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(instance.answer(), answer);
+    }
+
+    // Connections of this user's that never finish their line (a program that connects and says
+    // nothing, or half a request) are hung up on once their time is up, and a second copy that asks
+    // afterwards is answered as before.
+    void idleConnectionsTimeOut()
+    {
+        SingleInstance instance(store());
+        instance.setIdleTimeoutMs(300);
+        int activations = 0;
+        instance.setActivationHandler([&activations] { return ++activations > 0; });
+        QCOMPARE(instance.claim(), SingleInstance::Claim::First);
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (const QByteArray &said : { QByteArray(), QByteArray(), QByteArray("front") }) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(instance.serverName());
+            QVERIFY(idle.back()->waitForConnected(3000));
+            idle.back()->write(said);
+            idle.back()->flush();
+        }
+        QVERIFY2(waitUntil(
+                     [&] {
+                         return std::all_of(idle.begin(), idle.end(), [](const auto &socket) {
+                             return socket->state() == QLocalSocket::UnconnectedState;
+                         });
+                     },
+                     15000),
+            qPrintable(QStringLiteral("%1 connections still held").arg(instance.connectionsHeld())));
+        QCOMPARE(instance.connectionsHeld(), 0);
+        QCOMPARE(activations, 0);
+        QCOMPARE(askFromThread(instance.serverName()), QByteArray("front"));
+        QCOMPARE(activations, 1);
+    }
+
+    // However many connect and wait, no more than kMaxConnections are held: the oldest are hung up
+    // on to make room, and a second copy's request is still answered.
+    void heldConnectionsBounded()
+    {
+        SingleInstance instance(store());
+        instance.setIdleTimeoutMs(600000);
+        instance.setActivationHandler([] { return true; });
+        QCOMPARE(instance.claim(), SingleInstance::Claim::First);
+        const int extra = 4;
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < SingleInstance::kMaxConnections + extra; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(instance.serverName());
+            QVERIFY(idle.back()->waitForConnected(3000));
+        }
+        const auto dropped = [&] {
+            return int(std::count_if(idle.begin(), idle.end(),
+                [](const auto &socket) { return socket->state() == QLocalSocket::UnconnectedState; }));
+        };
+        QVERIFY2(waitUntil([&] { return dropped() == extra; }, 15000),
+            qPrintable(
+                QStringLiteral("%1 hung up on, %2 held").arg(dropped()).arg(instance.connectionsHeld())));
+        QCOMPARE(instance.connectionsHeld(), SingleInstance::kMaxConnections);
+        for (int i = 0; i < extra; ++i)
+            QCOMPARE(idle[size_t(i)]->state(), QLocalSocket::UnconnectedState); // the oldest
+        QCOMPARE(askFromThread(instance.serverName()), QByteArray("front"));
+        QVERIFY(instance.connectionsHeld() <= SingleInstance::kMaxConnections);
     }
 
     // Copies started at the same moment: a claim waits on the start-up lock while another copy

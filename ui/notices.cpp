@@ -10,6 +10,9 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <algorithm>
+#include <utility>
+
 Notices::Notices(Station &station, Tray &tray, QWidget &window, QObject *parent)
     : QObject(parent)
     , m_station(station)
@@ -38,19 +41,36 @@ DesktopNotifier &Notices::notifier()
     if (!m_notifier) {
         m_notifier = std::make_unique<DesktopNotifier>();
         connect(m_notifier.get(), &DesktopNotifier::failed, this,
-                [this](const Notification &n, const QString &) { showOnTray(n); });
+            [this](const Notification &n, const QString &) { showOnTray(n); });
+        connect(m_notifier.get(), &DesktopNotifier::serviceChecked, this, &Notices::serviceChecked);
     }
     return *m_notifier;
 }
 
 void Notices::show(const Notification &n)
 {
-    if (m_serviceKnown < 0)
-        m_serviceKnown = notifier().isServiceAvailable() ? 1 : 0;
+    if (m_serviceKnown < 0) {
+        // The first notification asks the bus; it and those that follow wait for the answer.
+        const auto same = std::find_if(
+            m_held.begin(), m_held.end(), [&n](const Notification &h) { return h.key == n.key; });
+        if (same != m_held.end())
+            m_held.erase(same);
+        m_held.append(n);
+        notifier().checkService();
+        return;
+    }
     if (m_serviceKnown)
         notifier().notify(n);
     else
         showOnTray(n);
+}
+
+void Notices::serviceChecked(bool available)
+{
+    m_serviceKnown = available ? 1 : 0;
+    const QList<Notification> held = std::exchange(m_held, {});
+    for (const Notification &n : held)
+        show(n);
 }
 
 // Without a notification service the tray icon speaks, when it is there; a hidden window always has

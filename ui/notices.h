@@ -34,11 +34,15 @@ private:
     void show(const Notification &n);
     void showOnTray(const Notification &n);
     void showState();
+    void serviceChecked(bool available);
 
     Station &m_station;
     Tray &m_tray;
     QWidget &m_window;
     NotificationScheduler m_scheduler;
     std::unique_ptr<DesktopNotifier> m_notifier;
-    int m_serviceKnown = -1; // -1 not asked yet, 0 no service, 1 a service
+    int m_serviceKnown = -1; // -1 not known yet, 0 no service, 1 a service
+    // While the bus is asked whether a service runs (never waited for on this thread): the
+    // notifications to show then, in order, the newest of each key only.
+    QList<Notification> m_held;
 };

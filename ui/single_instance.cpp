@@ -8,6 +8,7 @@
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -156,6 +157,8 @@ SingleInstance::SingleInstance(const QString &storePath, QObject *parent)
 
 SingleInstance::~SingleInstance()
 {
+    while (!m_connections.isEmpty())
+        hangUp(m_connections.first().fd);
     if (m_serverFd < 0)
         return;
     delete m_serverNotifier;
@@ -312,38 +315,66 @@ void SingleInstance::onConnection()
             ::close(fd);
             continue;
         }
-        auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(
-            notifier, &QSocketNotifier::activated, this, [this, fd, notifier] { onRequest(fd, notifier); });
+        if (m_connections.size() >= kMaxConnections)
+            hangUp(m_connections.first().fd);
+        Connection c;
+        c.fd = fd;
+        c.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        c.idle = new QTimer(this);
+        c.idle->setSingleShot(true);
+        connect(c.notifier, &QSocketNotifier::activated, this, [this, fd] { onRequest(fd); });
+        connect(c.idle, &QTimer::timeout, this, [this, fd] { hangUp(fd); });
+        c.idle->start(m_idleMs);
+        m_connections.append(c);
     }
 }
 
 // Answers the line of a connection (a request to come forward, or the question what runs), then
 // hangs up; a connection that says something else, or too much without a line end, is hung up on.
-void SingleInstance::onRequest(int fd, QSocketNotifier *notifier)
+void SingleInstance::onRequest(int fd)
 {
-    QByteArray said = notifier->property("said").toByteArray();
+    const auto held = [this, fd] {
+        return std::find_if(
+            m_connections.begin(), m_connections.end(), [fd](const Connection &c) { return c.fd == fd; });
+    };
+    auto c = held();
+    if (c == m_connections.end())
+        return;
     char buf[kMaxAnswer + 1];
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return;
     if (n > 0)
-        said.append(buf, qsizetype(n));
+        c->said.append(buf, qsizetype(n));
+    const QByteArray said = c->said;
     const qsizetype end = said.indexOf('\n');
-    if (n > 0 && end < 0 && said.size() <= kMaxAnswer) {
-        notifier->setProperty("said", said);
+    if (n > 0 && end < 0 && said.size() <= kMaxAnswer)
         return;
-    }
     const QByteArray line = end < 0 ? QByteArray() : said.left(end).trimmed();
     const bool ask = line == kAsk;
     if (line == kRequest || ask) {
+        c->idle->stop(); // answered, however long bringing the window forward takes
         const char *answer = m_headless  ? kHeadless
             : ask                        ? kWindow
             : m_activate && m_activate() ? kShown
                                          : kNotShown;
         writeAll(fd, QByteArray(answer) + '\n', QDeadlineTimer(kAnswerMs));
     }
-    notifier->setEnabled(false);
-    notifier->deleteLater();
+    hangUp(fd);
+}
+
+void SingleInstance::hangUp(int fd)
+{
+    const auto c = std::find_if(
+        m_connections.begin(), m_connections.end(), [fd](const Connection &c) { return c.fd == fd; });
+    if (c == m_connections.end())
+        return;
+    c->notifier->setEnabled(false);
+    c->notifier->disconnect(this);
+    c->notifier->deleteLater();
+    c->idle->stop();
+    c->idle->disconnect(this);
+    c->idle->deleteLater();
     ::close(fd);
+    m_connections.erase(c);
 }

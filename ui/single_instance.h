@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
 
 class QSocketNotifier;
+class QTimer;
 
 // One panel per user and settings store. Two panels on one store would fight over its file and over
 // the serial port, so a second copy asks the running one to come to the front and leaves. The key
@@ -15,6 +18,10 @@ class QSocketNotifier;
 // user's and not a link. A socket there whose listener runs under another user id is not taken for
 // a copy, and an answer is read up to a few bytes within one deadline, so nothing another user
 // does keeps the panel from starting or holds its start-up.
+//
+// A connection of this user's that has not said its line within kIdleMs is hung up on, and at most
+// kMaxConnections are held at once (the oldest is hung up on to make room), so that a program that
+// connects and says nothing holds neither descriptors nor memory of the panel's.
 //
 // The socket is served in plain system calls and a socket notifier: Qt's network module, and the
 // nine libraries it brings, would cost the panel about 2 MiB of memory and part of its start-up
@@ -66,6 +73,14 @@ public:
     // The whole exchange with a running copy, connection included, and the longest answer read.
     static constexpr int kAnswerMs = 3000;
     static constexpr int kMaxAnswer = 64;
+    // How long a connection is held for its line, and how many are held at once.
+    static constexpr int kIdleMs = kAnswerMs;
+    static constexpr int kMaxConnections = 16;
+
+    // For the tests: another time a connection is held for its line.
+    void setIdleTimeoutMs(int ms) { m_idleMs = ms; }
+    // The connections held now, waiting for their line.
+    int connectionsHeld() const { return int(m_connections.size()); }
 
 private:
     enum class Asked { Nobody, Copy, Stranger };
@@ -73,7 +88,15 @@ private:
     Asked askRunningCopy(const char *request);
     bool serve();
     void onConnection();
-    void onRequest(int fd, QSocketNotifier *notifier);
+    void onRequest(int fd);
+    void hangUp(int fd);
+
+    struct Connection {
+        int fd = -1;
+        QSocketNotifier *notifier = nullptr;
+        QTimer *idle = nullptr;
+        QByteArray said;
+    };
 
     QString m_name;
     QString m_answer;
@@ -82,4 +105,6 @@ private:
     QSocketNotifier *m_serverNotifier = nullptr;
     std::function<bool()> m_activate;
     bool m_headless = false;
+    QList<Connection> m_connections; // oldest first
+    int m_idleMs = kIdleMs;
 };

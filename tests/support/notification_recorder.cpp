@@ -19,7 +19,7 @@ bool NotificationRecorder::onPrivateBus()
         && !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
 }
 
-bool NotificationRecorder::start(int timeoutMs)
+bool NotificationRecorder::start(int timeoutMs, Answers answers)
 {
     if (!onPrivateBus()) {
         m_error = QStringLiteral("not on a private session bus: run the test through ctest, or as "
@@ -31,8 +31,11 @@ bool NotificationRecorder::start(int timeoutMs)
         return false;
     }
     m_process.setProgram(QStringLiteral(VALTRONA_PYTHON3));
-    m_process.setArguments(
-        { QStringLiteral(VALTRONA_NOTIFICATION_RECORDER), m_dir.filePath(QStringLiteral("calls.jsonl")) });
+    QStringList arguments { QStringLiteral(VALTRONA_NOTIFICATION_RECORDER) };
+    if (answers == Answers::Never)
+        arguments << QStringLiteral("--silent");
+    arguments << m_dir.filePath(QStringLiteral("calls.jsonl"));
+    m_process.setArguments(arguments);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs)) {
         m_error = m_process.errorString();

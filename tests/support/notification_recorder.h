@@ -22,11 +22,14 @@ public:
     static bool onPrivateBus();
 
     // Starts the service and waits until it owns the name; false (errorText() tells why) otherwise.
-    bool start(int timeoutMs = 10000);
+    // A silent one owns the name and never answers, as a service that has hung.
+    enum class Answers { Yes, Never };
+    bool start(int timeoutMs = 10000, Answers answers = Answers::Yes);
     void stop();
 
     // The Notify calls received so far, oldest first (app_name, replaces_id, app_icon, summary,
-    // body, urgency, urgency_type, hints, expire_timeout, id).
+    // body, shown: the body as a service with body markup shows it, or null when it is no
+    // well-formed markup; urgency, urgency_type, hints, expire_timeout, id).
     QList<QJsonObject> calls() const;
     // Runs the event loop until at least `count` calls are recorded.
     bool waitForCalls(int count, int timeoutMs = 5000) const;

@@ -1,11 +1,15 @@
 #!/usr/bin/python3
 """A desktop notification service for tests: owns org.freedesktop.Notifications on the session bus
 it finds (run it under dbus-run-session, never on a real desktop's bus) and appends every Notify
-call to a file as one line of JSON: app_name, replaces_id, app_icon, summary, body, urgency (the
-hint's value, null when absent) and its D-Bus type ("y", a byte, as the protocol has it), the
-hints' keys, expire_timeout and the id it answered.
+call to a file as one line of JSON: app_name, replaces_id, app_icon, summary, body, what a service
+with body markup shows of the body ("shown": its text with the tags dropped and the entities read,
+or null when the body is no well-formed markup, which such a service fails on), urgency (the hint's
+value, null when absent) and its D-Bus type ("y", a byte, as the protocol has it), the hints' keys,
+expire_timeout and the id it answered.
 
-    notification_recorder.py RECORD_FILE
+    notification_recorder.py [--silent] RECORD_FILE
+
+--silent: own the name and never answer a call, as a service that has hung.
 
 Prints "ready" on standard output once it owns the name, and exits on SIGTERM or SIGINT, or with
 status 2 when the name is taken by another service.
@@ -13,6 +17,7 @@ status 2 when the name is taken by another service.
 import json
 import signal
 import sys
+import xml.etree.ElementTree as ElementTree
 
 from gi.repository import Gio, GLib
 
@@ -47,11 +52,21 @@ INTERFACE = """
 """
 
 
+def shown_text(body):
+    """The body as a service that reads it as markup shows it, or None when it is no markup."""
+    try:
+        return "".join(ElementTree.fromstring("<markup>" + body + "</markup>").itertext())
+    except ElementTree.ParseError:
+        return None
+
+
 class Recorder:
-    def __init__(self, path):
+    def __init__(self, path, silent):
         self.out = open(path, "a", encoding="utf-8")
         self.next_id = 1
         self.shown = set()
+        self.silent = silent
+        self.unanswered = []
 
     def notify(self, params):
         app_name, replaces_id, app_icon, summary, body, _actions, hints, expire = params.unpack()
@@ -71,6 +86,7 @@ class Recorder:
             "app_icon": app_icon,
             "summary": summary,
             "body": body,
+            "shown": shown_text(body),
             "urgency": int(urgency) if urgency is not None else None,
             "urgency_type": urgency_variant.get_type_string() if urgency_variant is not None else None,
             "hints": sorted(hints.keys()),
@@ -82,7 +98,9 @@ class Recorder:
         return nid
 
     def call(self, _conn, _sender, _path, _iface, method, params, invocation):
-        if method == "Notify":
+        if self.silent:
+            self.unanswered.append(invocation)  # kept, so that no answer ever goes out
+        elif method == "Notify":
             invocation.return_value(GLib.Variant("(u)", (self.notify(params),)))
         elif method == "CloseNotification":
             self.shown.discard(params.unpack()[0])
@@ -96,10 +114,14 @@ class Recorder:
 
 
 def main():
-    if len(sys.argv) != 2:
+    args = sys.argv[1:]
+    silent = bool(args) and args[0] == "--silent"
+    if silent:
+        args = args[1:]
+    if len(args) != 1:
         sys.stderr.write(__doc__)
         return 1
-    recorder = Recorder(sys.argv[1])
+    recorder = Recorder(args[0], silent)
     loop = GLib.MainLoop()
     node = Gio.DBusNodeInfo.new_for_xml(INTERFACE)
     status = {"code": 0}
