@@ -26,8 +26,9 @@ void ScriptRunner::setLink(TransmitterLink &link)
     disconnect(m_failedConnection);
     m_link = &link;
     m_failedConnection
-        = connect(m_link, &TransmitterLink::failed, this, [this](LinkFailure, const QString &text) {
-              if (m_running)
+        = connect(m_link, &TransmitterLink::failed, this, [this](LinkFailure kind, const QString &text) {
+              // A line setting a device server refused is told, but the line still carries the bytes.
+              if (m_running && kind != LinkFailure::SettingRejected)
                   abort(text);
           });
 }

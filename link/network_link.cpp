@@ -110,7 +110,7 @@ LinkFailure NetworkLink::open(int port, const QString &where)
     m_codec = transport_codec::make(m_entry.kind);
     if (!m_codec)
         return fail(LinkFailure::Other,
-            QStringLiteral("%1 (COM %2) cannot be opened: RFC 2217 links are not available in this build")
+            QStringLiteral("%1 (COM %2) cannot be opened: this build cannot carry its kind of link")
                 .arg(m_shown)
                 .arg(port));
     if (m_retryMs > 0 && !m_retryAt.hasExpired())
@@ -122,6 +122,7 @@ LinkFailure NetworkLink::open(int port, const QString &where)
     connect(m_socket, &QTcpSocket::errorOccurred, this, &NetworkLink::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &NetworkLink::onClosedByPeer);
     m_serverText.clear();
+    m_notices.clear();
     m_connected = false;
     m_state = LinkState::Opening;
     m_deadline.start(kConnectDeadlineMs);
@@ -190,6 +191,18 @@ void NetworkLink::onSettled()
     m_openPath = m_shown;
     clearFailure();
     emit openChanged(true);
+    // What the server refused while the connection settled, told once it is open, after it.
+    const QStringList held = std::exchange(m_notices, {});
+    for (const QString &text : held)
+        tellNotice(text);
+}
+
+// The server refused something it was asked (a line setting, the Com Port Control option): told
+// for the operator, naming the address; the link stays open, since the bytes still go through.
+void NetworkLink::tellNotice(const QString &text)
+{
+    emit failed(
+        LinkFailure::SettingRejected, QStringLiteral("%1 (COM %2): %3").arg(m_shown).arg(m_port).arg(text));
 }
 
 void NetworkLink::onReadyRead()
@@ -200,6 +213,14 @@ void NetworkLink::onReadyRead()
     const QByteArray data = m_codec->decode(m_socket->readAll(), reply);
     if (!reply.isEmpty())
         m_socket->write(reply);
+    const QStringList notices = m_codec->takeNotices();
+    if (m_state == LinkState::Opening)
+        m_notices += notices;
+    else
+        for (const QString &text : notices)
+            tellNotice(text);
+    if (!m_socket)
+        return; // a notice's receiver closed the link
     if (data.isEmpty())
         return;
     if (m_state == LinkState::Opening) {

@@ -4,13 +4,15 @@
 #include "link/transmitter_link.h"
 
 #include <QDeadlineTimer>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 
 class QTcpSocket;
 class TransportCodec;
 
-// The serial line of a transmitter behind a device server on the network (tcp://HOST:PORT). It
+// The serial line of a transmitter behind a device server on the network (tcp://HOST:PORT, or
+// rfc2217://HOST:PORT through the Telnet codec, which asks the server for the line settings). It
 // connects in the background, with a deadline, so that a slow name never holds up the window; the
 // socket sends each write at once (TCP_NODELAY), so that a pause between two writes is a pause at
 // the far end too, and finds a peer that went silent through keepalive and TCP_USER_TIMEOUT. A
@@ -20,7 +22,8 @@ class TransportCodec;
 // What a server says within the first moments of a connection, before the line has been used, is
 // its own message (ser2net's "Port already in use" and "Device open failure" are sent at once and
 // followed by a close), never the transmitter's: the transmitter speaks only when asked. It is
-// told in the failure's text when the server closes, and dropped when it does not.
+// told in the failure's text when the server closes, and dropped when it does not. A line setting
+// the server refuses is told as failed(SettingRejected, ...) and the link stays open.
 class NetworkLink : public TransmitterLink
 {
     Q_OBJECT
@@ -63,6 +66,7 @@ private:
     void dropSocket();
     void holdBack(int firstMs);
     void cannotReach(LinkFailure kind, const QString &text);
+    void tellNotice(const QString &text);
 
     QTcpSocket *m_socket = nullptr;
     std::unique_ptr<TransportCodec> m_codec;
@@ -73,6 +77,7 @@ private:
     QTimer m_deadline;
     QTimer m_settle;
     QByteArray m_serverText; // what the server said before the connection counted as open
+    QStringList m_notices; // what the server refused before the connection counted as open
     bool m_connected = false; // the TCP connection is up (settling or open)
     int m_retryMs = 0;
     QDeadlineTimer m_retryAt;

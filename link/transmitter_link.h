@@ -8,8 +8,21 @@
 // selected port does not exist (the old serial layer's code 8002). Unreachable is a network link's
 // server that cannot be reached (told like a busy port, and tried again). Connecting is no failure:
 // a link that opens in the background (a network one) has started, and says openChanged(true) once
-// it is up or failed() when it cannot be.
-enum class LinkFailure { None, Missing, Permission, Busy, Lost, WriteFailed, NotOpen, Other, Unreachable, Connecting };
+// it is up or failed() when it cannot be. SettingRejected is no failure of the link either: a device
+// server did not set the line as asked (RFC 2217), which the operator is told while the link stays open.
+enum class LinkFailure {
+    None,
+    Missing,
+    Permission,
+    Busy,
+    Lost,
+    WriteFailed,
+    NotOpen,
+    Other,
+    Unreachable,
+    Connecting,
+    SettingRejected
+};
 
 // Where a link is in its life. Opening is the time a network link spends connecting.
 enum class LinkState { Closed, Opening, Open };

@@ -37,6 +37,11 @@ HeadlessMonitor::HeadlessMonitor(const QString &metricsDirectory, QObject *paren
     connect(&m_session, &TransmitterSession::linkProblem, this, [this](const QString &text) {
         tellPortProblem(text + QStringLiteral(" Trying again every second."));
     });
+    connect(&m_session, &TransmitterSession::linkFailed, this, [this](LinkFailure kind, const QString &text) {
+        // A lost link is told by its event; a line setting a device server refused, here.
+        if (kind == LinkFailure::SettingRejected)
+            tell(text);
+    });
     connect(&m_session, &TransmitterSession::linkChanged, this, [this](bool open) {
         if (open)
             m_portTold.clear(); // a later failure is a new episode, told again

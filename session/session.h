@@ -15,8 +15,8 @@ struct SettingsRecord;
 
 // The one owner of the wire to the transmitter. It holds the link (the kind the port's entry asks
 // for: a serial port or a network one), the port check, the script runner and the status monitor,
-// and feeds the monitor what the link receives. Every sender goes through it: the status request is a script on the
-// same runner as the downloads, so the frames of two commands never interleave, whoever asks. It is
+// and feeds the monitor what the link receives. Every sender goes through it: the status request is a script
+// on the same runner as the downloads, so the frames of two commands never interleave, whoever asks. It is
 // the one place that reads the settings record for the wire (the port, the values sent). A window, or
 // a monitor without one, calls its operations and shows what its signals say.
 class TransmitterSession : public QObject
@@ -25,11 +25,11 @@ class TransmitterSession : public QObject
 public:
     // Why an operation did not start.
     enum class Outcome {
-        Started,  // the script is on the wire (a status request has already ended)
-        Busy,     // another script is running: nothing was written
-        NoPort,   // the port check failed (missing port or another failure): nothing was written
-        Refused,  // a setting cannot be sent: nothing was written, refused() said why
-        ShutDown  // the session has been shut down: nothing is written any more
+        Started, // the script is on the wire (a status request has already ended)
+        Busy, // another script is running: nothing was written
+        NoPort, // the port check failed (missing port or another failure): nothing was written
+        Refused, // a setting cannot be sent: nothing was written, refused() said why
+        ShutDown // the session has been shut down: nothing is written any more
     };
 
     explicit TransmitterSession(QObject *parent = nullptr);
@@ -97,7 +97,8 @@ signals:
     void runningChanged(bool running);
     // The link opened on `device`, or closed (lost, released or shut down).
     void linkChanged(bool open, const QString &device);
-    // The link was lost or failed: a text naming the device.
+    // The link was lost or failed: a text naming the device. SettingRejected: a device server did
+    // not set the line as asked; the link stays open.
     void linkFailed(LinkFailure kind, const QString &text);
     // A port check failed for another reason than a missing port (permission, busy, ...).
     void linkProblem(const QString &text);
@@ -133,8 +134,8 @@ private:
     void connectLink();
 
     std::unique_ptr<TransmitterLink> m_link;
-    PortCheck m_check{*m_link};
-    ScriptRunner m_runner{*m_link};
+    PortCheck m_check { *m_link };
+    ScriptRunner m_runner { *m_link };
     StatusMonitor m_monitor;
     std::function<bool()> m_tickHeld;
     Script m_script = Script::None;

@@ -1,12 +1,16 @@
 // The script runner over a real serial link on a pseudo-terminal: bytes in order, pauses on timers
-// while the event loop keeps turning, one script at a time, and a stop at the first link failure.
+// while the event loop keeps turning, one script at a time, and a stop at the first link failure
+// (not at a line setting that a device server refused: the line still carries the bytes).
 #include "config/runner.h"
+#include "link/network_link.h"
 #include "link/serial_link.h"
 #include "support/clocks.h"
 #include "support/pty_pair.h"
 #include "support/test_env.h"
 #include "support/wire_log.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using scripts::Script;
@@ -76,6 +80,7 @@ private slots:
     void refusesSecondScriptWhileRunning();
     void stopsAtLinkFailure_data();
     void stopsAtLinkFailure();
+    void goesOnWhenAServerRefusesALineSetting();
 
 private:
     TestStoreHome m_home;
@@ -283,6 +288,42 @@ void TestRunner::stopsAtLinkFailure()
         written += m_pty->takeWritten();
     QCOMPARE(written, sent);
     QVERIFY(!log.events.contains("finished"));
+}
+
+// An RFC 2217 server (a socket of the test's own on 127.0.0.1) that answers the baud rate with 4800
+// in the first pause: the operator is told, and the script goes on to its end over the open link.
+void TestRunner::goesOnWhenAServerRefusesALineSetting()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    NetworkLink link;
+    QSignalSpy opened(&link, &NetworkLink::openChanged);
+    QSignalSpy told(&link, &NetworkLink::failed);
+    QCOMPARE(link.open(1, QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort())),
+        LinkFailure::Connecting);
+    QVERIFY(opened.wait(5000));
+    QVERIFY(server.hasPendingConnections() || server.waitForNewConnection(2000));
+    QTcpSocket *peer = server.nextPendingConnection();
+    QByteArray atServer;
+    connect(peer, &QTcpSocket::readyRead, this, [&] { atServer += peer->readAll(); });
+
+    ScriptRunner runner(link);
+    RunnerLog log(runner);
+    QSignalSpy finished(&runner, &ScriptRunner::finished);
+    QSignalSpy runnerFailed(&runner, &ScriptRunner::failed);
+    connect(&runner, &ScriptRunner::progress, this, [&](const QString &text) {
+        if (text == "one")
+            peer->write(QByteArray::fromHex("fffa2c65000012c0fff0")); // SET-BAUDRATE answered: 4800
+    });
+    QVERIFY(runner.start(shortScript()));
+    QVERIFY(QTest::qWaitFor([&] { return !runner.isRunning(); }, 5000));
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().at(0).value<LinkFailure>(), LinkFailure::SettingRejected);
+    QVERIFY(link.isOpen());
+    QCOMPARE(runnerFailed.size(), 0);
+    QCOMPARE(log.events.last(), QStringLiteral("finished"));
+    QVERIFY(QTest::qWaitFor([&] { return atServer.endsWith(kAllBytes.right(2)); }, 5000));
+    QVERIFY2(atServer.contains(kFirstBytes) && atServer.endsWith("CDEF"), atServer.toHex(' ').constData());
 }
 
 QTEST_GUILESS_MAIN(TestRunner)

@@ -1,6 +1,7 @@
 // The panel over the network, against Debian's real ser2net in front of the simulator's
-// pseudo-terminal: a raw TCP accepter (tcp://) on a loopback port of the test's own. The same
-// commands put the same bytes at the simulator as over the local pseudo-terminal; a server that is
+// pseudo-terminal: a raw TCP accepter (tcp://) or a Telnet one with RFC 2217 (rfc2217://) on a
+// loopback port of the test's own. The same commands put the same bytes at the simulator as over
+// the local pseudo-terminal, and over RFC 2217 the line is set to 9600 8N1; a server that is
 // killed and started again is a lost link that is restored; a server that goes silent (SIGSTOP) is
 // found dead; a second panel on the same server is turned away, as ser2net does without kickolduser.
 #include "session/session.h"
@@ -12,6 +13,7 @@
 #include "support/test_env.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -53,12 +55,14 @@ private slots:
 private:
     void usePort(const QString &entry);
     // Runs `operation` on a fresh session over `entry` and returns what the simulator read meanwhile.
+    // m_lineDuring gets the simulator's line settings while the session was open ("9600 8N1").
     QByteArray bytesOf(const QString &operation, const QString &entry);
     // Opens the session's link (a network one opens in the background).
     static bool openLink(TransmitterSession &session);
 
     TestStoreHome m_home; // before anything touches the store
     SimProcess m_sim;
+    QString m_lineDuring;
 };
 
 void TestE2eSer2net::initTestCase()
@@ -110,6 +114,8 @@ QByteArray TestE2eSer2net::bytesOf(const QString &operation, const QString &entr
     if (!waitUntil([&] { return done; }, 30000))
         return "did not end";
     QTest::qWait(300); // the last bytes on their way through the server
+    m_lineDuring
+        = m_sim.state().value(QStringLiteral("line")).toObject().value(QStringLiteral("text")).toString();
     session.shutDown();
     return simRead(m_sim, from);
 }
@@ -117,23 +123,33 @@ QByteArray TestE2eSer2net::bytesOf(const QString &operation, const QString &entr
 void TestE2eSer2net::sameBytesAsTheLocalPort_data()
 {
     QTest::addColumn<QString>("operation");
-    QTest::newRow("status reading") << "status";
-    QTest::newRow("settings download") << "settings";
-    QTest::newRow("logo download") << "logo";
+    QTest::addColumn<Ser2netProcess::Accepter>("accepter");
+    const auto raw = Ser2netProcess::Accepter::Raw;
+    const auto rfc2217 = Ser2netProcess::Accepter::Rfc2217;
+    QTest::newRow("status reading") << "status" << raw;
+    QTest::newRow("settings download") << "settings" << raw;
+    QTest::newRow("logo download") << "logo" << raw;
+    QTest::newRow("rfc2217 status reading") << "status" << rfc2217;
+    QTest::newRow("rfc2217 settings download") << "settings" << rfc2217;
+    QTest::newRow("rfc2217 logo download") << "logo" << rfc2217;
 }
 
 void TestE2eSer2net::sameBytesAsTheLocalPort()
 {
     QFETCH(QString, operation);
+    QFETCH(Ser2netProcess::Accepter, accepter);
     const QByteArray local = bytesOf(operation, m_sim.linkPath());
     QVERIFY(local.size() >= 6); // the status request is one frame of six bytes
     if (operation == QLatin1String("logo")) // the bytes that matter are there to be compared
         QVERIFY(local.contains("\xFF") && local.contains('\r'));
 
-    Ser2netProcess server;
+    Ser2netProcess server(accepter);
     QVERIFY2(server.start(m_sim.linkPath()), qPrintable(server.errorText()));
     const QByteArray remote = bytesOf(operation, server.entry());
     QCOMPARE(remote.toHex(' '), local.toHex(' '));
+    // The RFC 2217 server opens the line at 19200 baud: only the panel's requests make it 9600.
+    if (accepter == Ser2netProcess::Accepter::Rfc2217)
+        QCOMPARE(m_lineDuring, QStringLiteral("9600 8N1"));
 }
 
 void TestE2eSer2net::restartedServerIsLostThenRestored()

@@ -156,6 +156,46 @@ private slots:
         QCOMPARE(link.retryDelayMs(), NetworkLink::kFirstRetryMs);
     }
 
+    // An RFC 2217 server that sets another baud rate while the connection settles, and later turns
+    // the Com Port Control option off: each is told with the address once the link is open, the
+    // link stays open, and the bytes around them still arrive.
+    void refusedLineSettingIsToldAndTheLinkStaysOpen()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket *peer = nullptr;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            peer = server.nextPendingConnection();
+            // SET-BAUDRATE answered (101) with 4800, then a byte that is the server's greeting: the
+            // link is not open yet.
+            peer->write(QByteArray::fromHex("fffa2c65000012c0fff0") + "A");
+        });
+        const QString entry = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort());
+        NetworkLink link;
+        QSignalSpy failed(&link, &NetworkLink::failed);
+        QSignalSpy opened(&link, &NetworkLink::openChanged);
+        QSignalSpy received(&link, &NetworkLink::received);
+        QCOMPARE(link.open(2, entry), LinkFailure::Connecting);
+        QVERIFY(opened.wait(5000));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().at(0).value<LinkFailure>(), LinkFailure::SettingRejected);
+        const QString text = failed.first().at(1).toString();
+        QVERIFY2(
+            text.contains(entry) && text.contains("COM 2") && text.contains("4800") && text.contains("9600"),
+            qPrintable(text));
+        QVERIFY(link.isOpen());
+
+        peer->write(QByteArray::fromHex("fffe2c") + "B"); // DONT COM-PORT-OPTION
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.last().at(0).value<LinkFailure>(), LinkFailure::SettingRejected);
+        QVERIFY2(failed.last().at(1).toString().contains("COM-PORT-OPTION"),
+            qPrintable(failed.last().at(1).toString()));
+        QVERIFY(link.isOpen());
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(QTest::qWaitFor([&] { return !received.isEmpty(); }, 5000));
+        QCOMPARE(received.last().first().toByteArray(), QByteArray("B"));
+    }
+
     void entryThatDoesNotParseIsMissing()
     {
         NetworkLink link;

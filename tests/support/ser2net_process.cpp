@@ -8,7 +8,8 @@
 
 #include <csignal>
 
-Ser2netProcess::Ser2netProcess()
+Ser2netProcess::Ser2netProcess(Accepter accepter)
+    : m_accepter(accepter)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -44,7 +45,9 @@ bool Ser2netProcess::isListening(quint16 port)
 
 QString Ser2netProcess::entry() const
 {
-    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(m_accepter == Accepter::Rfc2217 ? QStringLiteral("rfc2217") : QStringLiteral("tcp"))
+        .arg(m_port);
 }
 
 bool Ser2netProcess::start(const QString &device, int timeoutMs)
@@ -59,16 +62,18 @@ bool Ser2netProcess::start(const QString &device, int timeoutMs)
     }
     if (m_port == 0)
         m_port = freePort();
+    const bool rfc2217 = m_accepter == Accepter::Rfc2217;
     // kickolduser off (the default, said here for the reader): a second client is turned away with
     // "Port already in use".
     m_config = QStringLiteral("%YAML 1.1\n---\n"
                               "connection: &panel\n"
-                              "  accepter: tcp,127.0.0.1,%1\n"
-                              "  connector: serialdev,%2,9600n81,local\n"
+                              "  accepter: %1tcp,127.0.0.1,%2\n"
+                              "  connector: serialdev,%3,%4,local\n"
                               "  options:\n"
                               "    kickolduser: false\n")
+                   .arg(rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString())
                    .arg(m_port)
-                   .arg(device);
+                   .arg(device, rfc2217 ? QStringLiteral("19200n81") : QStringLiteral("9600n81"));
     const QString path = m_dir.filePath(QStringLiteral("ser2net.yaml"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(m_config.toUtf8()) < 0) {
